@@ -1,0 +1,75 @@
+#include "device/precise_wait.h"
+
+#include <windows.h>
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+namespace {
+
+// The timer is set to fire this much before the deadline and the rest is spent watching the
+// counter, so a timer that fires a little late still ends the wait on time.
+constexpr LONGLONG COUNTER_WATCH_US = 1500;
+constexpr LONGLONG US_PER_S = 1000000;
+
+LONGLONG counterNow() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+LONGLONG counterFrequency() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart;
+}
+
+// A high-resolution timer where the system has one (Windows 10 1803 and later), else an ordinary one.
+HANDLE createWaitTimer() {
+    HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+    if (timer == nullptr) timer = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+    return timer;
+}
+
+// Blocks until the timer fires, or until messages arrive when they are to be handled.
+void sleepOnTimer(HANDLE timer, LONGLONG sleepUs, PendingMessageHandler handleMessages) {
+    LARGE_INTEGER due;
+    due.QuadPart = -sleepUs * 10;  // relative, in 100 ns units
+    if (timer != nullptr && SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
+        if (handleMessages == nullptr) {
+            WaitForSingleObject(timer, INFINITE);
+        } else if (MsgWaitForMultipleObjectsEx(1, &timer, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+                   WAIT_OBJECT_0 + 1) {
+            handleMessages();
+        }
+        return;
+    }
+    const DWORD sleepMs = static_cast<DWORD>(sleepUs / 1000);
+    if (handleMessages == nullptr) {
+        Sleep(sleepMs);
+    } else if (MsgWaitForMultipleObjectsEx(0, nullptr, sleepMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0) {
+        handleMessages();
+    }
+}
+
+}  // namespace
+
+void waitAtLeast(std::uint32_t ms, PendingMessageHandler handleMessages) {
+    static const LONGLONG frequency = counterFrequency();
+    static HANDLE timer = createWaitTimer();
+    // The caller reports the last error of the step before the wait; nothing in here may change it.
+    const DWORD lastError = GetLastError();
+    const LONGLONG deadline = counterNow() + (static_cast<LONGLONG>(ms) * frequency + 999) / 1000;
+    for (;;) {
+        const LONGLONG left = deadline - counterNow();
+        if (left <= 0) break;
+        const LONGLONG leftUs = left * US_PER_S / frequency;
+        if (leftUs > COUNTER_WATCH_US) {
+            sleepOnTimer(timer, leftUs - COUNTER_WATCH_US, handleMessages);
+        } else if (handleMessages != nullptr) {
+            if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) handleMessages();
+        }
+    }
+    SetLastError(lastError);
+}

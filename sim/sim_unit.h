@@ -1,0 +1,107 @@
+// A simulated programming unit with its attached ESC: a plain model of what the unit must do for
+// each command, with the ESC's flash, a transcript of every request and faults to order. It knows
+// nothing of its host: native tests drive it through sim_hid_port.cpp with a virtual clock, the
+// Wine rig serves it on a named pipe with the real clock. Times are microseconds of the host's
+// monotonic clock.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+constexpr std::uint32_t SIM_REPORT_BYTES = 60;
+constexpr std::uint32_t SIM_ANY_BLOCK = 0xFFFFFFFF;
+constexpr std::uint32_t SIM_FLASH_BYTES = 128 * 1024;
+
+enum class SimFaultKind : std::uint8_t {
+    None,
+    FailWrite,    // the request is refused: the host's write fails, the command has no effect
+    FailRead,     // the command takes effect but its reply is lost: the host's read fails
+    ErrorReply,   // an error reply (byte 1 = 0xFF) carrying errorCode in bytes 4 to 7
+    WrongState,   // the state commands echo echoedState in byte 3
+    NeverAnswer,  // the command takes effect, the reply never comes
+    LateAnswer,   // the reply comes lateByMs after it was due
+    Vanish,       // the unit is unplugged: this and every later write and read fails
+};
+
+// A fault fires at the first request whose command code matches; for CMD_WRITE_DATA only at the
+// block with the given 0-based index among the data requests (SIM_ANY_BLOCK: the first one).
+struct SimFault {
+    SimFaultKind kind = SimFaultKind::None;
+    std::uint8_t command = 0;
+    std::uint32_t blockIndex = SIM_ANY_BLOCK;
+    std::uint32_t errorCode = 0;
+    std::uint8_t echoedState = 0;
+    std::uint32_t lateByMs = 0;
+};
+
+struct SimConfig {
+    std::uint16_t vendorId = 0x2F1E;
+    std::uint16_t productId = 2;
+    std::uint16_t inputReportLength = 60;   // report ID included
+    std::uint16_t outputReportLength = 60;  // report ID included
+    std::uint8_t unitMode = 0;              // 0: application, otherwise its own bootloader
+    std::uint32_t unitFirmwareVersion = 0x00010500;
+    std::uint32_t unitExtra = 0;
+    std::uint16_t attachedType = 3;
+    std::uint16_t attachedExtra = 0;
+    std::uint8_t bootInfoA = 0;
+    std::uint16_t bootInfoB = 0;
+    std::uint32_t bootInfoC = 0;
+    std::uint32_t bootInfoD = 0;
+    std::uint8_t bootInfoE = 0;
+    std::uint16_t escFirmwareVersion = 0x0105;  // 0xFFFF: the ESC holds no firmware
+    std::uint32_t escHardwareId = 0x111F403C;
+    std::uint32_t escBootloaderVersion = 0x00000203;
+    std::uint32_t eraseDurationMs = 600;  // the erase reply is ready this long after its request
+    SimFault fault;
+};
+
+struct SimRequest {
+    std::uint64_t receivedAtUs = 0;
+    std::uint64_t repliedAtUs = 0;  // when the reply was taken by the host; 0 if it never was
+    std::uint32_t length = 0;
+    std::uint8_t bytes[SIM_REPORT_BYTES] = {};
+};
+
+struct SimOwedReply {
+    std::uint64_t readyAtUs = 0;  // UINT64_MAX: never
+    bool lost = false;            // FailRead: the read fails instead of delivering it
+    std::uint32_t requestIndex = 0;
+    std::uint8_t bytes[SIM_REPORT_BYTES] = {};
+};
+
+struct SimUnit {
+    SimConfig config;
+    bool systemLock = false;
+    bool writeProtection = true;
+    std::uint32_t writePosition = 0;
+    std::uint32_t dataRequests = 0;   // CMD_WRITE_DATA requests seen so far
+    bool faultFired = false;
+    bool vanished = false;
+    std::vector<std::uint8_t> flash;  // the ESC's flash, SIM_FLASH_BYTES, erased to 0xFF
+    std::vector<SimRequest> transcript;
+    // Replies owed to the host, oldest first. A late reply stays queued behind later ones until the
+    // host reads or discards it, as a real unit's stale input report would.
+    std::vector<SimOwedReply> owed;
+};
+
+// A unit as configured, its ESC's flash holding firmware (a recognisable non-0xFF pattern).
+void simInitUnit(SimUnit& unit, const SimConfig& config);
+
+// A request written by the host. False when the write fails (FailWrite, Vanish, or a report of
+// another length than the output report length): then nothing is recorded as executed.
+bool simWriteRequest(SimUnit& unit, const std::uint8_t* report, std::uint32_t length, std::uint64_t nowUs);
+
+enum class SimReadOutcome { Reply, Failed, NotYet };
+
+// The host asks for the reply. Reply: copied into report (length bytes, zero-filled past the
+// reply); Failed: the read fails (FailRead, Vanish, nothing owed); NotYet: *readyAtUs says when it
+// will be there (UINT64_MAX: never).
+SimReadOutcome simReadReply(SimUnit& unit, std::uint8_t* report, std::uint32_t length, std::uint64_t nowUs,
+                            std::uint64_t* readyAtUs);
+
+// Drops every owed reply that is ready at nowUs (the host flushing its input queue).
+void simDiscardReadyReplies(SimUnit& unit, std::uint64_t nowUs);
+
+// Requests in the transcript with the given command code.
+std::uint32_t simCountRequests(const SimUnit& unit, std::uint8_t command);
