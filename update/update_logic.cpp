@@ -1,0 +1,54 @@
+#include "update/update_logic.h"
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+constexpr std::int32_t CODE_WITHOUT_ERROR_LINE = -1;
+constexpr std::uint16_t NO_FIRMWARE_VERSION = 0xFFFF;
+}  // namespace
+
+bool isVersionQuestionNeeded(std::uint16_t escFirmwareVersion) {
+    return escFirmwareVersion >= IMAGE_FIRMWARE_VERSION && escFirmwareVersion != NO_FIRMWARE_VERSION;
+}
+
+bool isSendableImageSize(std::uint32_t imageBytes) {
+    return imageBytes != 0 && imageBytes % 4 == 0 && imageBytes <= MAX_IMAGE_BYTES;
+}
+
+std::uint32_t progressPosition(std::uint32_t imageBytes, std::uint32_t remainingBytes) {
+    return (imageBytes - remainingBytes) * PROGRESS_FULL / imageBytes;
+}
+
+WindowOrigin progressWindowOrigin(int left, int top, int right, int bottom) {
+    const int halfWidth = (right - left) >> 1;
+    const int halfHeight = (bottom - top) >> 1;
+    return {left + halfWidth - PROGRESS_WINDOW_WIDTH / 2, top + halfHeight - PROGRESS_WINDOW_HEIGHT / 2};
+}
+
+TransferBlock nextTransferBlock(const std::uint8_t* cursor, std::uint32_t remainingBytes,
+                                std::uint8_t (&tailBuffer)[BLOCK_BYTES]) {
+    if (remainingBytes >= BLOCK_BYTES) return {cursor, BLOCK_WORDS, BLOCK_BYTES};
+    std::memset(tailBuffer, TAIL_FILL_BYTE, BLOCK_BYTES);
+    std::memcpy(tailBuffer, cursor, remainingBytes);
+    return {tailBuffer, remainingBytes / 4, remainingBytes};
+}
+
+void composeFailureText(wchar_t* buffer, std::size_t bufferChars, const wchar_t* stepText,
+                        const wchar_t* errorLineFormat, std::int32_t code, std::uint32_t lastError) {
+    if (bufferChars == 0) return;
+    if (code == CODE_WITHOUT_ERROR_LINE) {
+        std::swprintf(buffer, bufferChars, L"%ls", stepText);
+        return;
+    }
+    wchar_t errorLine[2048];
+    // A format that does not print lets the line fall back to empty rather than to garbage.
+    if (std::swprintf(errorLine, sizeof errorLine / sizeof errorLine[0], errorLineFormat,
+                      static_cast<unsigned>(code), static_cast<unsigned>(lastError)) < 0) {
+        errorLine[0] = L'\0';
+    }
+    if (std::swprintf(buffer, bufferChars, L"%ls\r\n%ls", stepText, errorLine) < 0) {
+        // Too long for the buffer: keep what fits.
+        buffer[bufferChars - 1] = L'\0';
+    }
+}
