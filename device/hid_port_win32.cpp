@@ -4,9 +4,12 @@
 #include "device/precise_wait.h"
 
 #include <windows.h>
+#include <setupapi.h>
+// MinGW's HID headers declare C functions without saying so.
+extern "C" {
 #include <hidsdi.h>
 #include <hidpi.h>
-#include <setupapi.h>
+}
 
 #include <cstdlib>
 
