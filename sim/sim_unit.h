@@ -12,12 +12,22 @@ constexpr std::uint32_t SIM_REPORT_BYTES = 60;
 constexpr std::uint32_t SIM_ANY_BLOCK = 0xFFFFFFFF;
 constexpr std::uint32_t SIM_FLASH_BYTES = 128 * 1024;
 
+// The unit's own error codes. Their low halves are non-zero, so they count for every command.
+constexpr std::uint32_t SIM_ERROR_GUARD_CODE = 0x0000E101;     // 0x1E or 0x1F without the guard code
+constexpr std::uint32_t SIM_ERROR_PROTECTED = 0x0000E102;      // erase or write under write protection
+constexpr std::uint32_t SIM_ERROR_FLASH_END = 0x0000E103;      // a write or an address beyond the flash
+constexpr std::uint32_t SIM_ERROR_BAD_LENGTH = 0x0000E104;     // a data block longer than its report
+constexpr std::uint32_t SIM_ERROR_NO_ESC = 0x0000E105;         // an ESC command without an updatable ESC
+constexpr std::uint32_t SIM_ERROR_UNKNOWN_COMMAND = 0x0000E106;
+// What the ESC reports once data was written and the write protection switched back on.
+constexpr std::uint16_t SIM_WRITTEN_FIRMWARE_VERSION = 0x0200;
+
 enum class SimFaultKind : std::uint8_t {
     None,
     FailWrite,    // the request is refused: the host's write fails, the command has no effect
     FailRead,     // the command takes effect but its reply is lost: the host's read fails
-    ErrorReply,   // an error reply (byte 1 = 0xFF) carrying errorCode in bytes 4 to 7
-    WrongState,   // the state commands echo echoedState in byte 3
+    ErrorReply,   // an error reply (byte 1 = 0xFF) carrying errorCode in bytes 4 to 7; no effect
+    WrongState,   // the command takes effect, but its reply carries echoedState in byte 3
     NeverAnswer,  // the command takes effect, the reply never comes
     LateAnswer,   // the reply comes lateByMs after it was due
     Vanish,       // the unit is unplugged: this and every later write and read fails
@@ -75,6 +85,8 @@ struct SimUnit {
     bool systemLock = false;
     bool writeProtection = true;
     std::uint32_t writePosition = 0;
+    std::uint16_t escFirmwareVersion = 0xFFFF;  // from the configuration; 0xFFFF after an erase
+    bool wroteSinceUnprotected = false;          // data written since the protection went off
     std::uint32_t dataRequests = 0;   // CMD_WRITE_DATA requests seen so far
     bool faultFired = false;
     bool vanished = false;
@@ -99,6 +111,18 @@ enum class SimReadOutcome { Reply, Failed, NotYet };
 // will be there (UINT64_MAX: never).
 SimReadOutcome simReadReply(SimUnit& unit, std::uint8_t* report, std::uint32_t length, std::uint64_t nowUs,
                             std::uint64_t* readyAtUs);
+
+// Orders a new fault, which fires at the next matching request.
+void simSetFault(SimUnit& unit, const SimFault& fault);
+
+// The byte a freshly made unit's ESC holds at a flash offset: never 0xFF, so an erase shows.
+std::uint8_t simFlashPatternByte(std::uint32_t offset);
+
+// The ESC's records as the unit returns them for 0x1D (32 bytes) and 0x22 (40 bytes).
+constexpr std::uint32_t SIM_ESC_FIRMWARE_RECORD_BYTES = 32;
+constexpr std::uint32_t SIM_ESC_BOOT_RECORD_BYTES = 40;
+void simEscFirmwareRecord(const SimUnit& unit, std::uint8_t (&record)[SIM_ESC_FIRMWARE_RECORD_BYTES]);
+void simEscBootRecord(const SimUnit& unit, std::uint8_t (&record)[SIM_ESC_BOOT_RECORD_BYTES]);
 
 // Drops every owed reply that is ready at nowUs (the host flushing its input queue).
 void simDiscardReadyReplies(SimUnit& unit, std::uint64_t nowUs);
