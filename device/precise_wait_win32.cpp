@@ -12,6 +12,10 @@ namespace {
 // counter, so a timer that fires a little late still ends the wait on time.
 constexpr LONGLONG COUNTER_WATCH_US = 1500;
 constexpr LONGLONG US_PER_S = 1000000;
+// A thread that retrieves no messages for a few seconds counts as hung: the system ghosts its
+// windows and programs asking it anything give up at once. A responsive wait looks at least this
+// often, messages or not.
+constexpr LONGLONG RESPONSIVE_SLICE_US = 50000;
 
 LONGLONG counterNow() {
     LARGE_INTEGER now;
@@ -39,8 +43,8 @@ void sleepOnTimer(HANDLE timer, LONGLONG sleepUs, PendingMessageHandler handleMe
     if (timer != nullptr && SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
         if (handleMessages == nullptr) {
             WaitForSingleObject(timer, INFINITE);
-        } else if (MsgWaitForMultipleObjectsEx(1, &timer, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
-                   WAIT_OBJECT_0 + 1) {
+        } else {
+            MsgWaitForMultipleObjectsEx(1, &timer, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
             handleMessages();
         }
         return;
@@ -48,7 +52,8 @@ void sleepOnTimer(HANDLE timer, LONGLONG sleepUs, PendingMessageHandler handleMe
     const DWORD sleepMs = static_cast<DWORD>(sleepUs / 1000);
     if (handleMessages == nullptr) {
         Sleep(sleepMs);
-    } else if (MsgWaitForMultipleObjectsEx(0, nullptr, sleepMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0) {
+    } else {
+        MsgWaitForMultipleObjectsEx(0, nullptr, sleepMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         handleMessages();
     }
 }
@@ -66,7 +71,9 @@ void waitAtLeast(std::uint32_t ms, PendingMessageHandler handleMessages) {
         if (left <= 0) break;
         const LONGLONG leftUs = left * US_PER_S / frequency;
         if (leftUs > COUNTER_WATCH_US) {
-            sleepOnTimer(timer, leftUs - COUNTER_WATCH_US, handleMessages);
+            LONGLONG sleepUs = leftUs - COUNTER_WATCH_US;
+            if (handleMessages != nullptr && sleepUs > RESPONSIVE_SLICE_US) sleepUs = RESPONSIVE_SLICE_US;
+            sleepOnTimer(timer, sleepUs, handleMessages);
         } else if (handleMessages != nullptr) {
             if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) handleMessages();
         }

@@ -283,7 +283,10 @@ SimReadOutcome simReadReply(SimUnit& unit, std::uint8_t* report, std::uint32_t l
     const std::uint32_t delivered = std::min<std::uint32_t>(unit.config.inputReportLength, SIM_REPORT_BYTES);
     std::memcpy(report, taken.bytes, delivered);
     if (length > delivered) std::memset(report + delivered, 0, length - delivered);
-    if (taken.requestIndex < unit.transcript.size()) unit.transcript[taken.requestIndex].repliedAtUs = nowUs;
+    if (taken.requestIndex < unit.transcript.size()) {
+        unit.transcript[taken.requestIndex].repliedAtUs = nowUs;
+        unit.transcript[taken.requestIndex].sentAtUs = nowUs;
+    }
     return SimReadOutcome::Reply;
 }
 

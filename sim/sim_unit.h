@@ -69,6 +69,9 @@ struct SimConfig {
 struct SimRequest {
     std::uint64_t receivedAtUs = 0;
     std::uint64_t repliedAtUs = 0;  // when the reply was taken by the host; 0 if it never was
+    // When the unit handed the reply out. A host that passes it on (the Wine rig's pipe) may stamp
+    // repliedAtUs later, when the program read it; nothing can have been read before this.
+    std::uint64_t sentAtUs = 0;
     std::uint32_t length = 0;
     std::uint8_t bytes[SIM_REPORT_BYTES] = {};
 };

@@ -1,0 +1,503 @@
+// The firmware update as the user runs it, end to end: the shipping programs write their images
+// into the simulated ESC. What the ESC's flash holds afterwards, which requests reached the unit
+// and when, what the dialog, the progress window and the message boxes show, and that nothing the
+// user does during the update has any effect.
+#include "tests/wine/scenarios/scenario.h"
+
+#include <commctrl.h>
+#include <dbt.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint8_t CMD_SYSTEM_LOCK = 0x0B;
+constexpr std::uint8_t CMD_WRITE_DATA = 0x1B;
+constexpr std::uint8_t CMD_ERASE_FIRMWARE = 0x1E;
+constexpr std::uint8_t CMD_SET_WRITE_ADDRESS = 0x1F;
+constexpr std::uint8_t CMD_WRITE_PROTECT = 0x20;
+
+constexpr DWORD BOX_TIMEOUT_MS = 10000;
+constexpr DWORD WHOLE_UPDATE_MS = 120000;
+constexpr std::uint64_t MS = 1000;  // transcript times are in microseconds
+
+// The pause the program owes the unit after each reply before its next request.
+constexpr std::uint64_t STEP_PAUSE_US = 20 * MS;
+constexpr std::uint64_t ERASE_TO_NEXT_US = (1000 + 4000) * MS;
+
+bool isUpdateCommand(std::uint8_t command) {
+    return command == CMD_SYSTEM_LOCK || command == CMD_WRITE_DATA || command == CMD_ERASE_FIRMWARE ||
+           command == CMD_SET_WRITE_ADDRESS || command == CMD_WRITE_PROTECT;
+}
+
+// The update's requests in the order the unit received them.
+std::vector<const SimRequest*> updateRequests(const SimUnit& unit) {
+    std::vector<const SimRequest*> requests;
+    for (const SimRequest& request : unit.transcript) {
+        if (isUpdateCommand(request.bytes[1])) requests.push_back(&request);
+    }
+    return requests;
+}
+
+std::string hex8(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
+// The error-code line's beginning, up to and including the result: the last error that follows
+// depends on how the failure reached the program.
+std::wstring errorLineStart(std::int32_t result) {
+    std::wstring format = expectedText(40036);
+    std::string digits = hex8(static_cast<std::uint32_t>(result));
+    std::size_t at = format.find(L"%08x");
+    return format.substr(0, at) + std::wstring(digits.begin(), digits.end());
+}
+
+class Update : public RigScenario {
+protected:
+    int unit = -1;
+
+    void SetUp() override {
+        RigScenario::SetUp();
+        REQUIRE_ENGLISH_LOCALE();
+    }
+
+    // The build's program, Ready with the given unit attached.
+    void startReady(const RigBuild& build, const RigDevice& device) {
+        unit = rigPlug(device);
+        ASSERT_GE(unit, 0);
+        START_PROGRAM(program, build);
+        ASSERT_TRUE(rigWaitStatus(program, expectedText(40000), 5000));
+        ASSERT_TRUE(rigIsControlEnabled(program, RIG_ID_UPDATE));
+    }
+
+    void startReady(const RigBuild& build) { startReady(build, rigCompatibleUnit(build)); }
+
+    // Clicks Update and answers the warning.
+    void clickUpdateAndAnswerWarning(int answer) {
+        ASSERT_TRUE(rigClick(program, RIG_ID_UPDATE));
+        RigMessageBox box;
+        ASSERT_TRUE(rigWaitMessageBox(program, box, BOX_TIMEOUT_MS));
+        EXPECT_TRUE(sameText(expectedText(40037), box.caption));
+        EXPECT_TRUE(sameText(expectedText(40038), box.text));
+        EXPECT_EQ((std::vector<int>{IDOK, IDCANCEL}), box.buttons);
+        ASSERT_TRUE(rigAnswerMessageBox(box, answer));
+    }
+
+    // The error box of a failed update: caption 40002, the step's text and, unless the result is
+    // -1, the error-code line. Answered with OK.
+    void expectErrorBox(std::uint16_t textId, std::int32_t result, RigMessageBox* seen = nullptr) {
+        RigMessageBox box;
+        ASSERT_TRUE(rigWaitMessageBox(program, box, WHOLE_UPDATE_MS));
+        if (seen != nullptr) *seen = box;
+        EXPECT_TRUE(sameText(expectedText(40002), box.caption));
+        EXPECT_EQ(std::vector<int>{IDOK}, box.buttons);
+        if (result == -1) {
+            EXPECT_TRUE(sameText(expectedText(textId), box.text));
+        } else {
+            const std::wstring start = expectedText(textId) + L"\r\n" + errorLineStart(result);
+            EXPECT_TRUE(sameText(start, box.text.substr(0, start.size())));
+            // Then the separator and the last error, eight hex digits.
+            EXPECT_EQ(start.size() + 11, box.text.size()) << rigShow(box.text);
+        }
+        ASSERT_TRUE(rigAnswerMessageBox(box, IDOK));
+    }
+
+    // After a failed update: link closed, rows reset, Update grey, the failure text alone.
+    void expectFailedState() {
+        EXPECT_TRUE(rigWaitStatus(program, expectedText(40030), 5000));
+        EXPECT_FALSE(rigIsControlEnabled(program, RIG_ID_UPDATE));
+        expectRowsReset(program);
+        RigMessageBox box;
+        EXPECT_FALSE(rigFindMessageBox(program, box)) << "a second box: " << rigShow(box.text);
+    }
+
+    // After success: no box, the success text alone, the ESC at 2.0, Update grey, and the link
+    // still open (its removal is noticed).
+    void expectSucceeded(const RigBuild& build) {
+        ASSERT_TRUE(rigWaitStatus(program, expectedText(40032), WHOLE_UPDATE_MS));
+        RigMessageBox box;
+        EXPECT_FALSE(rigFindMessageBox(program, box)) << "a box after success: " << rigShow(box.text);
+        EXPECT_FALSE(rigIsControlEnabled(program, RIG_ID_UPDATE));
+        RigVersionRows rows = rigVersionRows(program);
+        EXPECT_TRUE(sameText(L"2.0", rows.value[2]));
+        EXPECT_TRUE(sameText(DEFAULT_BOOTLOADER_VERSION, rows.value[1]));
+        RigProgressWindow progress;
+        EXPECT_FALSE(rigFindProgressWindow(program, progress)) << "the progress window outlived the update";
+
+        const SimUnit after = rigUnitSnapshot(unit);
+        std::vector<std::uint8_t> image;
+        ASSERT_TRUE(rigLoadImage(build, image));
+        EXPECT_EQ(-1, rigFirstFlashDifference(after, image)) << "the flash does not hold exactly the image";
+        EXPECT_EQ((image.size() + 47) / 48, rigRequestCount(unit, CMD_WRITE_DATA));
+        EXPECT_TRUE(after.writeProtection) << "write protection not restored";
+        EXPECT_FALSE(after.systemLock) << "system lock not reset";
+    }
+};
+
+// ---- Success ----
+
+class UpdateEachBuild : public Update, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(UpdateEachBuild, WritesTheImageExactlyAndRestoresProtectionAndLock) {
+    const RigBuild& build = RIG_BUILDS[GetParam()];
+    SCOPED_TRACE(rigUtf8(build.modelName));
+    startReady(build);
+    clickUpdateAndAnswerWarning(IDOK);
+    expectSucceeded(build);
+
+    // The fixed sequence, the blocks in image order, and the pauses the unit relies on.
+    const SimUnit after = rigUnitSnapshot(unit);
+    const std::vector<const SimRequest*> requests = updateRequests(after);
+    const std::size_t blocks = (build.imageBytes + 47) / 48;
+    ASSERT_EQ(blocks + 6, requests.size());
+    const std::uint8_t lockOn[] = {0x01, 0x0B, 0x01, 0x01};
+    const std::uint8_t protectOff[] = {0x01, 0x20, 0x01, 0x00};
+    const std::uint8_t erase[] = {0x01, 0x1E, 0x04, 0x00, 0xD1, 0xA7, 0xC0, 0x5E};
+    const std::uint8_t address[] = {0x01, 0x1F, 0x09, 0x01, 0, 0, 0, 0, 0xD1, 0xA7, 0xC0, 0x5E};
+    const std::uint8_t protectOn[] = {0x01, 0x20, 0x01, 0x01};
+    const std::uint8_t lockOff[] = {0x01, 0x0B, 0x01, 0x00};
+    EXPECT_EQ(0, std::memcmp(requests[0]->bytes, lockOn, sizeof lockOn));
+    EXPECT_EQ(0, std::memcmp(requests[1]->bytes, protectOff, sizeof protectOff));
+    EXPECT_EQ(0, std::memcmp(requests[2]->bytes, erase, sizeof erase));
+    EXPECT_EQ(0, std::memcmp(requests[3]->bytes, address, sizeof address));
+    EXPECT_EQ(0, std::memcmp(requests[blocks + 4]->bytes, protectOn, sizeof protectOn));
+    EXPECT_EQ(0, std::memcmp(requests[blocks + 5]->bytes, lockOff, sizeof lockOff));
+
+    const std::uint32_t tailBytes = build.imageBytes % 48;
+    const SimRequest& last = *requests[blocks + 3];
+    EXPECT_EQ(tailBytes == 0 ? 48u : tailBytes, last.bytes[2]) << "the last block's length";
+    for (std::size_t i = 4; i < blocks + 3; ++i) ASSERT_EQ(48, requests[i]->bytes[2]) << "block " << i - 4;
+
+    std::uint64_t shortestBlockGapUs = UINT64_MAX;
+    for (std::size_t i = 0; i + 1 < requests.size(); ++i) {
+        // The program cannot have read the reply before the unit sent it, so this gap is never
+        // longer than the pause the program really made.
+        const std::uint64_t gap = requests[i + 1]->receivedAtUs - requests[i]->sentAtUs;
+        if (i == 2) {
+            EXPECT_GE(requests[i + 1]->receivedAtUs - requests[i]->receivedAtUs, ERASE_TO_NEXT_US)
+                << "the erase needs 1000 ms before its reply is read and 4000 ms after it";
+        } else if (i + 2 < requests.size()) {  // no pause is owed between the two closing commands
+            EXPECT_GE(gap, STEP_PAUSE_US) << "request " << i + 1 << " came too early";
+            if (i >= 4) shortestBlockGapUs = std::min(shortestBlockGapUs, gap);
+        }
+    }
+    std::printf("[ figures  ] %s: shortest pause after a block %.3f ms\n", rigUtf8(build.modelName).c_str(),
+                static_cast<double>(shortestBlockGapUs) / 1000.0);
+
+    // The link stayed open: pulling the unit out is noticed.
+    ASSERT_EQ(RigDelivery::Handled, rigPullOut(program, unit));
+    EXPECT_TRUE(rigWaitStatus(program, expectedWithSteps(40020), 5000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, UpdateEachBuild, ::testing::Values(0, 1, 2));
+
+// During the transfer: the progress window, the dialog's responsiveness, and the user's clicks
+// and keys, which must change nothing. The dialog is given an odd size first.
+TEST_F(Update, ShowsProgressStaysResponsiveAndIgnoresTheUser) {
+    const RigBuild& build = rigBuild60();
+    startReady(build);
+    ASSERT_TRUE(SetWindowPos(program.dialog, nullptr, 0, 0, 611, 457, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE));
+    ASSERT_TRUE(rigWaitIdle(program));
+    RECT dialog;
+    ASSERT_TRUE(GetWindowRect(program.dialog, &dialog));
+    ASSERT_EQ(1, (dialog.right - dialog.left) % 2) << "the dialog should be of odd width for this case";
+
+    clickUpdateAndAnswerWarning(IDOK);
+    RigProgressWindow progress;
+    ASSERT_TRUE(rigWaitProgressWindow(program, progress, 15000));
+    EXPECT_TRUE(sameText(expectedText(40029), progress.title));
+    EXPECT_EQ(400, progress.rect.right - progress.rect.left);
+    EXPECT_EQ(50, progress.rect.bottom - progress.rect.top);
+    EXPECT_EQ(dialog.left + ((dialog.right - dialog.left) >> 1) - 200, progress.rect.left);
+    EXPECT_EQ(dialog.top + ((dialog.bottom - dialog.top) >> 1) - 25, progress.rect.top);
+
+    // The position follows the blocks the unit has taken, and the dialog answers at once.
+    const auto positionAfter = [&](std::uint32_t blocks) { return 48u * blocks * 100u / build.imageBytes; };
+    DWORD slowestAnswerMs = 0;
+    int samples = 0;
+    for (int i = 0; i < 40 && rigFindProgressWindow(program, progress, 0); ++i) {
+        const std::uint32_t before = rigRequestCount(unit, CMD_WRITE_DATA);
+        const DWORD start = GetTickCount();
+        DWORD_PTR position = 0;
+        const bool answered =
+            SendMessageTimeoutW(progress.window, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 100, &position) != 0;
+        DWORD_PTR ignored = 0;
+        const bool dialogAnswered =
+            SendMessageTimeoutW(program.dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &ignored) != 0;
+        slowestAnswerMs = std::max(slowestAnswerMs, GetTickCount() - start);
+        const std::uint32_t after = rigRequestCount(unit, CMD_WRITE_DATA);
+        if (!rigFindProgressWindow(program, progress, 0)) break;  // the transfer ended meanwhile
+        EXPECT_TRUE(answered) << "PBM_GETPOS unanswered after block " << before;
+        EXPECT_TRUE(dialogAnswered) << "the dialog did not answer within 100 ms after block " << before;
+        if (answered && before > 0) {
+            EXPECT_GE(position, positionAfter(before - 1)) << "after block " << before;
+            EXPECT_LE(position, positionAfter(after)) << "after block " << after;
+        }
+        ++samples;
+
+        // What a user might try meanwhile: none of it may have any effect.
+        switch (i % 6) {
+            case 0: rigClick(program, RIG_ID_CLOSE); break;
+            case 1: rigPressKey(program, RigKey::Escape); break;
+            case 2: rigPressKey(program, RigKey::AltF4); break;
+            case 3: rigClickCloseBox(program); break;
+            case 4: PostMessageW(progress.window, WM_CLOSE, 0, 0); break;
+            case 5: rigClick(program, RIG_ID_UPDATE); break;
+        }
+        rigSleep(700);
+    }
+    EXPECT_GE(samples, 20) << "the transfer should last long enough to be watched";
+    std::printf("[ figures  ] slowest answer of the dialog during the transfer: %lu ms\n", slowestAnswerMs);
+
+    expectSucceeded(build);
+    EXPECT_TRUE(rigIsRunning(program)) << "a click or key during the update ended the program";
+    EXPECT_EQ(1u, rigRequestCount(unit, CMD_ERASE_FIRMWARE)) << "a click during the update started another";
+    // The dropped clicks stay dropped after the update, too.
+    rigSleep(300);
+    EXPECT_TRUE(rigIsRunning(program));
+}
+
+TEST_F(Update, SucceedsWhenTheTwoClosingCommandsFail) {
+    const RigBuild& build = rigBuild60();
+    startReady(build);
+    clickUpdateAndAnswerWarning(IDOK);
+    RigProgressWindow progress;
+    ASSERT_TRUE(rigWaitProgressWindow(program, progress, 15000));
+    // The unit stops taking requests at the first command after the transfer.
+    SimFault fault;
+    fault.kind = SimFaultKind::Vanish;
+    fault.command = CMD_WRITE_PROTECT;
+    rigSetFault(unit, fault);
+
+    ASSERT_TRUE(rigWaitStatus(program, expectedText(40032), WHOLE_UPDATE_MS));
+    RigMessageBox box;
+    EXPECT_FALSE(rigFindMessageBox(program, box));
+    EXPECT_TRUE(sameText(L"2.0", rigVersionRows(program).value[2]));
+    EXPECT_FALSE(rigIsControlEnabled(program, RIG_ID_UPDATE));
+    std::vector<std::uint8_t> image;
+    ASSERT_TRUE(rigLoadImage(build, image));
+    EXPECT_EQ(-1, rigFirstFlashDifference(rigUnitSnapshot(unit), image));
+}
+
+// ---- Failures ----
+
+struct StepFailure {
+    const char* name;
+    std::uint8_t command;
+    std::uint32_t blockIndex;  // for data blocks
+    SimFaultKind kind;
+    std::uint32_t errorCode;   // ErrorReply
+    std::uint8_t echoedState;  // WrongState
+    std::uint16_t textId;
+    std::int32_t result;       // as the error-code line must show it
+    std::size_t build = 0;
+};
+
+constexpr std::uint32_t FIRST = 0;
+constexpr std::uint32_t MIDDLE = 1016;
+constexpr std::uint32_t LAST_OF_140 = 2024;
+constexpr std::uint32_t LOW_CODE = 0x00001234;
+constexpr std::uint32_t HIGH_CODE = 0x56780000;
+constexpr std::int32_t WRITE_FAILED = -2;
+constexpr std::int32_t READ_FAILED = -3;
+constexpr std::int32_t STATE_MISMATCH = 1627;
+
+const StepFailure STEP_FAILURES[] = {
+    {"lock, write fails", CMD_SYSTEM_LOCK, 0, SimFaultKind::FailWrite, 0, 0, 40026, WRITE_FAILED},
+    {"lock, read fails", CMD_SYSTEM_LOCK, 0, SimFaultKind::FailRead, 0, 0, 40026, READ_FAILED},
+    {"lock, state 0 echoed", CMD_SYSTEM_LOCK, 0, SimFaultKind::WrongState, 0, 0, 40026, STATE_MISMATCH},
+    {"lock, state 2 echoed", CMD_SYSTEM_LOCK, 0, SimFaultKind::WrongState, 0, 2, 40026, STATE_MISMATCH},
+    {"lock, unplugged", CMD_SYSTEM_LOCK, 0, SimFaultKind::Vanish, 0, 0, 40026, WRITE_FAILED},
+    {"protection off, write fails", CMD_WRITE_PROTECT, 0, SimFaultKind::FailWrite, 0, 0, 40027, WRITE_FAILED},
+    {"protection off, read fails", CMD_WRITE_PROTECT, 0, SimFaultKind::FailRead, 0, 0, 40027, READ_FAILED},
+    {"protection off, low code", CMD_WRITE_PROTECT, 0, SimFaultKind::ErrorReply, LOW_CODE, 0, 40027, LOW_CODE},
+    {"protection off, high code", CMD_WRITE_PROTECT, 0, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40027, HIGH_CODE},
+    {"protection off, state 1 echoed", CMD_WRITE_PROTECT, 0, SimFaultKind::WrongState, 0, 1, 40027, STATE_MISMATCH},
+    {"protection off, unplugged", CMD_WRITE_PROTECT, 0, SimFaultKind::Vanish, 0, 0, 40027, WRITE_FAILED},
+    {"erase, write fails", CMD_ERASE_FIRMWARE, 0, SimFaultKind::FailWrite, 0, 0, 40028, WRITE_FAILED},
+    {"erase, read fails", CMD_ERASE_FIRMWARE, 0, SimFaultKind::FailRead, 0, 0, 40028, READ_FAILED},
+    {"erase, low code", CMD_ERASE_FIRMWARE, 0, SimFaultKind::ErrorReply, LOW_CODE, 0, 40028, LOW_CODE},
+    {"erase, high code", CMD_ERASE_FIRMWARE, 0, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40028, HIGH_CODE},
+    {"erase, unplugged", CMD_ERASE_FIRMWARE, 0, SimFaultKind::Vanish, 0, 0, 40028, WRITE_FAILED},
+    {"address, write fails", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::FailWrite, 0, 0, 40008, WRITE_FAILED},
+    {"address, read fails", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::FailRead, 0, 0, 40008, READ_FAILED},
+    {"address, low code", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::ErrorReply, LOW_CODE, 0, 40008, LOW_CODE},
+    {"address, high code", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40008, HIGH_CODE},
+    {"address, unplugged", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::Vanish, 0, 0, 40008, WRITE_FAILED},
+    {"first block, write fails", CMD_WRITE_DATA, FIRST, SimFaultKind::FailWrite, 0, 0, 40009, WRITE_FAILED},
+    {"first block, read fails", CMD_WRITE_DATA, FIRST, SimFaultKind::FailRead, 0, 0, 40009, READ_FAILED},
+    {"first block, low code", CMD_WRITE_DATA, FIRST, SimFaultKind::ErrorReply, LOW_CODE, 0, 40009, LOW_CODE},
+    {"first block, high code", CMD_WRITE_DATA, FIRST, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40009, HIGH_CODE},
+    {"first block, unplugged", CMD_WRITE_DATA, FIRST, SimFaultKind::Vanish, 0, 0, 40009, WRITE_FAILED},
+    {"middle block, read fails", CMD_WRITE_DATA, MIDDLE, SimFaultKind::FailRead, 0, 0, 40009, READ_FAILED},
+    {"middle block, high code", CMD_WRITE_DATA, MIDDLE, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40009, HIGH_CODE},
+    {"last block, low code", CMD_WRITE_DATA, LAST_OF_140, SimFaultKind::ErrorReply, LOW_CODE, 0, 40009, LOW_CODE, 1},
+};
+
+class UpdateStepFails : public Update, public ::testing::WithParamInterface<StepFailure> {};
+
+TEST_P(UpdateStepFails, ShowsTheStepsErrorAndSendsNothingAfterIt) {
+    const StepFailure& failure = GetParam();
+    const RigBuild& build = RIG_BUILDS[failure.build];
+    RigDevice device = rigCompatibleUnit(build);
+    device.config.fault.kind = failure.kind;
+    device.config.fault.command = failure.command;
+    device.config.fault.blockIndex = failure.command == CMD_WRITE_DATA ? failure.blockIndex : SIM_ANY_BLOCK;
+    device.config.fault.errorCode = failure.errorCode;
+    device.config.fault.echoedState = failure.echoedState;
+    startReady(build, device);
+    clickUpdateAndAnswerWarning(IDOK);
+
+    RigMessageBox box;
+    expectErrorBox(failure.textId, failure.result, &box);
+    const std::uint64_t boxSeenUs = rigNowUs();
+    expectFailedState();
+
+    // The unit got the sequence up to the failing request and nothing after it. A refused write
+    // never reached the unit, so it is not in its transcript.
+    const SimUnit after = rigUnitSnapshot(unit);
+    const std::vector<const SimRequest*> requests = updateRequests(after);
+    const bool reachedUnit = failure.kind != SimFaultKind::FailWrite && failure.kind != SimFaultKind::Vanish;
+    const std::uint8_t order[] = {CMD_SYSTEM_LOCK, CMD_WRITE_PROTECT, CMD_ERASE_FIRMWARE, CMD_SET_WRITE_ADDRESS,
+                                  CMD_WRITE_DATA};
+    std::size_t step = 0;
+    while (order[step] != failure.command) ++step;
+    const std::size_t blocksBefore = failure.command == CMD_WRITE_DATA ? failure.blockIndex : 0;
+    const std::size_t expected = step + blocksBefore + (reachedUnit ? 1 : 0);
+    EXPECT_EQ(expected, requests.size()) << "requests of the update that reached the unit";
+    if (reachedUnit && !requests.empty()) {
+        EXPECT_EQ(failure.command, requests.back()->bytes[1]);
+    }
+
+    if (failure.command == CMD_ERASE_FIRMWARE && reachedUnit) {
+        EXPECT_GE(boxSeenUs - requests.back()->receivedAtUs, ERASE_TO_NEXT_US)
+            << "the erase's error box must wait for the 4000 ms after the erase";
+    }
+}
+
+std::string stepFailureName(const ::testing::TestParamInfo<StepFailure>& info) {
+    std::string name = info.param.name;
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, UpdateStepFails, ::testing::ValuesIn(STEP_FAILURES), stepFailureName);
+
+// A unit pulled out in the middle of the transfer, then plugged in again: the ESC now holds no
+// firmware, and a second update runs without the version question and succeeds.
+TEST_F(Update, RecoversAfterAnUnplugInTheMiddleOfTheTransfer) {
+    const RigBuild& build = rigBuild60();
+    startReady(build);
+    clickUpdateAndAnswerWarning(IDOK);
+    RigProgressWindow progress;
+    ASSERT_TRUE(rigWaitProgressWindow(program, progress, 15000));
+    rigSleep(2000);
+    const SimUnit before = rigUnitSnapshot(unit);
+    ASSERT_GT(simCountRequests(before, CMD_WRITE_DATA), 0u);
+    EXPECT_EQ(0xFFFF, before.escFirmwareVersion) << "the erase left the ESC without firmware";
+    // The removal reaches the dialog while the update waits between blocks.
+    EXPECT_NE(RigDelivery::Failed, rigPullOut(program, unit));
+
+    RigMessageBox box;
+    ASSERT_TRUE(rigWaitMessageBox(program, box, BOX_TIMEOUT_MS));
+    EXPECT_TRUE(sameText(expectedText(40002), box.caption));
+    EXPECT_TRUE(sameText(expectedText(40009), box.text.substr(0, expectedText(40009).size())));
+    ASSERT_TRUE(rigAnswerMessageBox(box, IDOK));
+    rigWaitDelivered();
+    expectFailedState();
+
+    RigDevice again = rigCompatibleUnit(build);
+    again.config.escFirmwareVersion = before.escFirmwareVersion;
+    ASSERT_EQ(RigDelivery::Handled, rigPlugIn(program, again, &unit));
+    ASSERT_TRUE(rigWaitStatus(program, expectedText(40000), 5000));
+    EXPECT_TRUE(sameText(L"----------", rigVersionRows(program).value[2]));
+
+    clickUpdateAndAnswerWarning(IDOK);  // no version question follows: the transfer starts
+    ASSERT_TRUE(rigWaitProgressWindow(program, progress, 15000));
+    expectSucceeded(build);
+}
+
+// ---- Declines and the version question ----
+
+TEST_F(Update, CancelOnTheWarningSendsNothingAndChangesNothing) {
+    startReady(rigBuild60());
+    const std::size_t requestsBefore = rigTranscriptSize(unit);
+    clickUpdateAndAnswerWarning(IDCANCEL);
+    ASSERT_TRUE(rigWaitIdle(program));
+    EXPECT_EQ(requestsBefore, rigTranscriptSize(unit));
+    expectReady(program, L"VEXO-BOX", DEFAULT_UNIT_VERSION, DEFAULT_BOOTLOADER_VERSION, DEFAULT_ESC_VERSION);
+}
+
+struct VersionCase {
+    std::uint16_t escFirmwareVersion;
+    bool asked;
+};
+
+class VersionQuestion : public Update, public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(VersionQuestion, IsAskedFromVersionTwoUpExceptForAnEscWithoutFirmware) {
+    const VersionCase& c = GetParam();
+    RigDevice device = rigCompatibleUnit(rigBuild60());
+    device.config.escFirmwareVersion = c.escFirmwareVersion;
+    // Should the update start, it ends at its first command.
+    device.config.fault.kind = SimFaultKind::WrongState;
+    device.config.fault.command = CMD_SYSTEM_LOCK;
+    startReady(rigBuild60(), device);
+    const std::size_t requestsBefore = rigTranscriptSize(unit);
+    const std::wstring status = rigStatusText(program);
+    clickUpdateAndAnswerWarning(IDOK);
+
+    RigMessageBox box;
+    ASSERT_TRUE(rigWaitMessageBox(program, box, BOX_TIMEOUT_MS));
+    if (!c.asked) {
+        EXPECT_TRUE(sameText(expectedText(40002), box.caption)) << "no question expected";
+        ASSERT_TRUE(rigAnswerMessageBox(box, IDOK));
+        EXPECT_EQ(1u, rigRequestCount(unit, CMD_SYSTEM_LOCK));
+        return;
+    }
+    EXPECT_TRUE(sameText(expectedText(40025), box.caption));
+    EXPECT_TRUE(sameText(expectedText(40023), box.text));
+    EXPECT_EQ((std::vector<int>{IDYES, IDNO}), box.buttons);
+    ASSERT_TRUE(rigAnswerMessageBox(box, IDNO));
+    ASSERT_TRUE(rigWaitIdle(program));
+    EXPECT_EQ(requestsBefore, rigTranscriptSize(unit)) << "No must send nothing";
+    EXPECT_TRUE(sameText(status, rigStatusText(program)));
+    EXPECT_TRUE(rigIsControlEnabled(program, RIG_ID_UPDATE));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, VersionQuestion,
+                         ::testing::Values(VersionCase{0x01FF, false}, VersionCase{0x0200, true},
+                                           VersionCase{0xFFFE, true}, VersionCase{0xFFFF, false}));
+
+// The link went away while the warning was open: the first command finds no link.
+TEST_F(Update, UnitPulledOutWhileTheWarningIsOpenFailsWithoutAnErrorCodeLine) {
+    startReady(rigBuild60());
+    ASSERT_TRUE(rigClick(program, RIG_ID_UPDATE));
+    RigMessageBox warning;
+    ASSERT_TRUE(rigWaitMessageBox(program, warning, BOX_TIMEOUT_MS));
+    // The warning's own loop handles the removal.
+    ASSERT_NE(RigDelivery::Failed, rigPullOut(program, unit));
+    ASSERT_TRUE(rigWaitDelivered());
+    ASSERT_TRUE(rigAnswerMessageBox(warning, IDOK));
+    expectErrorBox(40026, -1);
+    expectFailedState();
+}
+
+// An update command that arrives after the link went away (queued behind the removal).
+TEST_F(Update, CommandWithoutALinkShowsUnitNotDetected) {
+    startReady(rigBuild60());
+    ASSERT_EQ(RigDelivery::Handled, rigPullOut(program, unit));
+    ASSERT_TRUE(rigWaitStatus(program, expectedWithSteps(40020), 5000));
+    PostMessageW(program.dialog, WM_COMMAND, MAKEWPARAM(RIG_ID_UPDATE, BN_CLICKED), 0);
+    expectErrorBox(40022, -1);
+    expectFailedState();
+}
+
+}  // namespace
