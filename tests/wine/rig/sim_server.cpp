@@ -1,0 +1,647 @@
+// Each served device has one thread that owns its pipe instances and waits on them with
+// overlapped I/O: a listening instance, and one instance per connected handle of the program.
+//
+// The pipes have no buffers of their own, so a program's write stays pending until the server
+// takes the request off the pipe, and the server's reply stays pending until the program reads
+// it. That gives the two things a HID device does and a buffered pipe would not:
+// - a refused request fails the program's WriteFile itself: the server looks at the request
+//   (PeekNamedPipe) before taking it, and disconnects that instance instead, so the pending write
+//   fails (ERROR_PIPE_NOT_CONNECTED, 233) and every later read and write on that handle fails too;
+// - the transcript's repliedAtUs is the moment the program's read took the reply (or
+//   HidD_FlushQueue threw it away), not the moment the unit had it ready.
+// A reply the model loses (FailRead) disconnects the instance of its request, so the program's
+// read fails (233). Vanish and rigUnplug disconnect and close every server end of the device: every
+// write and read on its handles fails with 233 from then on, also a read already waiting.
+#include "tests/wine/rig/sim_server.h"
+
+#include "tests/wine/hidstack/units_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <deque>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Held by a running server for its whole life: a second server in the same prefix, or one left
+// over from an earlier run, cannot create it and fails at start.
+constexpr wchar_t SERVER_PIPE[] = L"\\\\.\\pipe\\quenlor-rig-simulator";
+// Several instances listen at any time: a program that opens the device again at once finds the
+// next one while this thread is still replacing the first. Opening fails (ERROR_PIPE_BUSY) only
+// when none listens, which only a program opening it in a tight loop could bring about.
+constexpr DWORD LISTENERS = 4;
+constexpr DWORD MAX_CONNECTIONS = 24;  // 2 wait handles each, within MAXIMUM_WAIT_OBJECTS
+constexpr DWORD REQUEST_BYTES_MAX = 1024;
+constexpr DWORD TAKE_REQUEST_WAIT_MS = 1000;  // the request is already in the pipe
+constexpr DWORD SETTLE_WAIT_MS = 2000;
+constexpr DWORD READY_WAIT_MS = 5000;
+constexpr std::uint64_t NEVER = UINT64_MAX;
+
+struct QueuedReply {
+    std::uint32_t requestIndex;
+    std::vector<std::uint8_t> bytes;
+};
+
+// One connected handle of the program. Its OVERLAPPED structures must not move while I/O is
+// pending, so connections are held by pointer.
+struct Connection {
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    OVERLAPPED readOverlapped = {};  // a zero-byte read: completes when a request is waiting
+    bool readPending = false;
+    OVERLAPPED writeOverlapped = {};
+    bool writePending = false;
+    HANDLE takeEvent = nullptr;  // for taking a request off the pipe, which completes at once
+    QueuedReply writing;
+    std::deque<QueuedReply> queued;
+    std::vector<std::uint32_t> openRequests;  // transcript indices whose replies go to this handle
+};
+
+struct ServedDevice {
+    int number = 0;
+    RigDevice device;
+    std::wstring path;
+    bool present = false;  // listed in the units file
+    SimUnit unit;          // under RigServer::lock
+    HANDLE stop = nullptr;     // set to make the device's thread close everything and end
+    HANDLE settle = nullptr;   // asks the thread to account for every reply the program has read
+    HANDLE settled = nullptr;  // its answer
+    HANDLE ended = nullptr;    // set when the thread has ended
+    HANDLE ready = nullptr;    // set when every listener of the thread listens
+    HANDLE firstInstance = INVALID_HANDLE_VALUE;  // handed to the thread when it starts
+    std::thread thread;
+};
+
+struct RigServer {
+    std::mutex lock;  // the units' state, the device list and the units file
+    bool running = false;
+    std::wstring unitsFile;
+    HANDLE serverPipe = INVALID_HANDLE_VALUE;
+    int lastNumber = 0;
+    std::vector<std::unique_ptr<ServedDevice>> devices;
+};
+
+RigServer Server;
+
+std::uint64_t queryPerformanceFrequency() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<std::uint64_t>(frequency.QuadPart);
+}
+
+ServedDevice* findDevice(int number) {
+    for (auto& device : Server.devices) {
+        if (device->number == number) return device.get();
+    }
+    return nullptr;
+}
+
+// Rewrites the units file from the present devices, in plug order. Called under the lock.
+bool publishUnits() {
+    UnitsList list;
+    for (const auto& device : Server.devices) {
+        if (!device->present) continue;
+        if (list.count == UNITS_MAX || device->path.size() >= UNITS_PATH_CHARS) return false;
+        UnitsEntry& entry = list.entries[list.count++];
+        std::wcsncpy(entry.path, device->path.c_str(), UNITS_PATH_CHARS - 1);
+        entry.vendorId = device->device.config.vendorId;
+        entry.productId = device->device.config.productId;
+        entry.inputReportLength = device->device.config.inputReportLength;
+        entry.outputReportLength = device->device.config.outputReportLength;
+    }
+    if (unitsFileWrite(Server.unitsFile.c_str(), list)) return true;
+    std::fprintf(stderr, "rig: cannot write the units file %ls (error %lu)\n", Server.unitsFile.c_str(), GetLastError());
+    return false;
+}
+
+HANDLE createInstance(const std::wstring& path, bool first) {
+    // No buffers: see the top of this file.
+    const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    return CreateNamedPipeW(path.c_str(), openMode, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                            PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
+}
+
+void waitForPending(HANDLE pipe, OVERLAPPED* overlapped) {
+    DWORD transferred = 0;
+    GetOverlappedResult(pipe, overlapped, &transferred, TRUE);
+}
+
+// An instance waiting for the program to open the device.
+struct Listener {
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    OVERLAPPED overlapped = {};
+    bool pending = false;    // ConnectNamedPipe is waiting
+    bool connected = false;  // a handle arrived: the instance becomes a connection
+};
+
+// Everything the device's thread owns.
+struct DeviceThread {
+    ServedDevice* device = nullptr;
+    Listener listeners[LISTENERS];
+    std::vector<std::unique_ptr<Connection>> connections;
+    std::uint64_t nextReplyAtUs = NEVER;
+};
+
+void closeConnection(Connection& connection) {
+    CancelIoEx(connection.pipe, nullptr);
+    if (connection.readPending) waitForPending(connection.pipe, &connection.readOverlapped);
+    if (connection.writePending) waitForPending(connection.pipe, &connection.writeOverlapped);
+    DisconnectNamedPipe(connection.pipe);
+    CloseHandle(connection.pipe);
+    CloseHandle(connection.readOverlapped.hEvent);
+    CloseHandle(connection.writeOverlapped.hEvent);
+    CloseHandle(connection.takeEvent);
+    connection.pipe = INVALID_HANDLE_VALUE;
+}
+
+void dropClosedConnections(DeviceThread& self) {
+    auto& list = self.connections;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [](const std::unique_ptr<Connection>& c) { return c->pipe == INVALID_HANDLE_VALUE; }),
+               list.end());
+}
+
+// Waits for the next request on the connection; false when the program has closed its end.
+bool armRead(Connection& connection) {
+    ResetEvent(connection.readOverlapped.hEvent);
+    std::uint8_t none = 0;
+    if (!ReadFile(connection.pipe, &none, 0, nullptr, &connection.readOverlapped)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) return false;
+    }
+    connection.readPending = true;  // the event is set also when the read completed at once
+    return true;
+}
+
+// Starts writing the next queued reply; false when the connection broke.
+bool startWrite(Connection& connection) {
+    if (connection.writePending || connection.queued.empty()) return true;
+    connection.writing = std::move(connection.queued.front());
+    connection.queued.pop_front();
+    ResetEvent(connection.writeOverlapped.hEvent);
+    if (!WriteFile(connection.pipe, connection.writing.bytes.data(), static_cast<DWORD>(connection.writing.bytes.size()),
+                   nullptr, &connection.writeOverlapped) &&
+        GetLastError() != ERROR_IO_PENDING) {
+        return false;
+    }
+    connection.writePending = true;
+    return true;
+}
+
+Connection* connectionOf(DeviceThread& self, std::uint32_t requestIndex) {
+    for (auto& connection : self.connections) {
+        auto& open = connection->openRequests;
+        const auto found = std::find(open.begin(), open.end(), requestIndex);
+        if (found == open.end()) continue;
+        open.erase(found);
+        return connection->pipe != INVALID_HANDLE_VALUE ? connection.get() : nullptr;
+    }
+    return nullptr;
+}
+
+// The unit has vanished: it leaves the units file, and the thread ends, closing every server end.
+void markVanished(DeviceThread& self) {
+    std::lock_guard<std::mutex> guard(Server.lock);
+    if (self.device->present) {
+        self.device->present = false;
+        publishUnits();
+    }
+}
+
+// The program has read the reply being written: that is when the unit's reply was taken.
+void finishWrite(DeviceThread& self, Connection& connection) {
+    connection.writePending = false;
+    DWORD written = 0;
+    if (GetOverlappedResult(connection.pipe, &connection.writeOverlapped, &written, FALSE)) {
+        std::lock_guard<std::mutex> guard(Server.lock);
+        auto& transcript = self.device->unit.transcript;
+        if (connection.writing.requestIndex < transcript.size()) {
+            transcript[connection.writing.requestIndex].repliedAtUs = rigNowUs();
+        }
+    }
+    if (!startWrite(connection)) closeConnection(connection);
+}
+
+// Accounts for every reply whose read has completed. The system completes the program's read and
+// this thread's write in one step, so when the program asks for a snapshot after its read has
+// returned, the write's completion is already waiting here.
+void settleWrites(DeviceThread& self) {
+    for (auto& connection : self.connections) {
+        if (connection->pipe == INVALID_HANDLE_VALUE || !connection->writePending) continue;
+        if (WaitForSingleObject(connection->writeOverlapped.hEvent, 0) == WAIT_OBJECT_0) finishWrite(self, *connection);
+    }
+}
+
+enum class Served { Going, Vanished };
+
+// Hands every reply that is due to the handle that asked for it, and notes when the next one is due.
+Served serveReplies(DeviceThread& self) {
+    self.nextReplyAtUs = NEVER;
+    for (;;) {
+        std::vector<std::uint32_t> owedBefore;
+        std::vector<std::uint8_t> reply;
+        SimReadOutcome outcome;
+        std::uint64_t readyAtUs = NEVER;
+        std::uint32_t requestIndex = 0;
+        {
+            std::lock_guard<std::mutex> guard(Server.lock);
+            SimUnit& unit = self.device->unit;
+            if (unit.vanished) return Served::Vanished;
+            if (unit.owed.empty()) return Served::Going;
+            // A HID read returns a whole input report, however long the unit says its reports are.
+            reply.resize(std::max<std::size_t>(unit.config.inputReportLength, 1));
+            for (const SimOwedReply& owed : unit.owed) owedBefore.push_back(owed.requestIndex);
+            outcome = simReadReply(unit, reply.data(), static_cast<std::uint32_t>(reply.size()), rigNowUs(), &readyAtUs);
+            if (outcome == SimReadOutcome::NotYet) {
+                self.nextReplyAtUs = readyAtUs;
+                return Served::Going;
+            }
+            // The reply taken is the one no longer owed.
+            for (const std::uint32_t index : owedBefore) {
+                const bool stillOwed = std::any_of(unit.owed.begin(), unit.owed.end(),
+                                                   [index](const SimOwedReply& o) { return o.requestIndex == index; });
+                if (!stillOwed) requestIndex = index;
+            }
+        }
+        Connection* connection = connectionOf(self, requestIndex);
+        if (connection == nullptr) continue;  // its handle is closed: the reply goes nowhere
+        if (outcome == SimReadOutcome::Failed) {  // lost: the program's read on that handle fails
+            closeConnection(*connection);
+            continue;
+        }
+        connection->queued.push_back(QueuedReply{requestIndex, std::move(reply)});
+        if (!startWrite(*connection)) closeConnection(*connection);
+    }
+}
+
+// A request is waiting on the connection: give it to the unit, then take it off the pipe (which
+// completes the program's write), or refuse it by disconnecting (which fails the write).
+Served takeRequest(DeviceThread& self, Connection& connection) {
+    std::uint8_t request[REQUEST_BYTES_MAX];
+    DWORD peeked = 0;
+    DWORD waiting = 0;
+    DWORD beyondPeeked = 0;
+    if (!PeekNamedPipe(connection.pipe, request, sizeof request, &peeked, &waiting, &beyondPeeked)) {
+        closeConnection(connection);
+        return Served::Going;
+    }
+    if (waiting == 0) {  // the program gave its write up meanwhile
+        if (!armRead(connection)) closeConnection(connection);
+        return Served::Going;
+    }
+
+    bool accepted = false;
+    bool vanished = false;
+    std::uint32_t requestIndex = 0;
+    {
+        std::lock_guard<std::mutex> guard(Server.lock);
+        SimUnit& unit = self.device->unit;
+        // A message longer than the peek buffer is no report of this unit; the unit refuses it.
+        accepted = beyondPeeked == 0 && simWriteRequest(unit, request, peeked, rigNowUs());
+        vanished = unit.vanished;
+        requestIndex = static_cast<std::uint32_t>(unit.transcript.size()) - 1;
+    }
+    if (vanished) return Served::Vanished;
+    if (!accepted) {
+        closeConnection(connection);
+        return Served::Going;
+    }
+
+    OVERLAPPED take = {};
+    take.hEvent = connection.takeEvent;
+    ResetEvent(take.hEvent);
+    bool complete = ReadFile(connection.pipe, request, sizeof request, nullptr, &take) != FALSE;
+    if (!complete && GetLastError() == ERROR_IO_PENDING) {
+        complete = WaitForSingleObject(take.hEvent, TAKE_REQUEST_WAIT_MS) == WAIT_OBJECT_0;
+        if (!complete) CancelIoEx(connection.pipe, &take);
+        DWORD taken = 0;
+        complete = GetOverlappedResult(connection.pipe, &take, &taken, TRUE) && complete;
+    }
+    connection.openRequests.push_back(requestIndex);
+    if (!complete || !armRead(connection)) closeConnection(connection);
+    return Served::Going;
+}
+
+// Makes an instance wait for the next program handle; false when the device cannot be served.
+bool listen(const ServedDevice& device, Listener& listener) {
+    if (listener.pipe == INVALID_HANDLE_VALUE) {
+        listener.pipe = createInstance(device.path, false);
+        if (listener.pipe == INVALID_HANDLE_VALUE) {
+            std::fprintf(stderr, "rig: cannot serve %ls (error %lu)\n", device.path.c_str(), GetLastError());
+            return false;
+        }
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ResetEvent(listener.overlapped.hEvent);
+        if (ConnectNamedPipe(listener.pipe, &listener.overlapped)) {
+            listener.connected = true;
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_PIPE_CONNECTED) {
+            listener.connected = true;
+            return true;
+        }
+        if (error == ERROR_IO_PENDING) {
+            listener.pending = true;
+            return true;
+        }
+        if (error != ERROR_NO_DATA) {
+            std::fprintf(stderr, "rig: cannot listen on %ls (error %lu)\n", device.path.c_str(), error);
+            return false;
+        }
+        // A program opened and closed the instance before it was listened on (a scan that probes
+        // and moves on); the instance is free again once it is disconnected.
+        DisconnectNamedPipe(listener.pipe);
+    }
+    return false;
+}
+
+// The connected instance becomes a connection; the listener is left without an instance.
+void acceptConnection(DeviceThread& self, Listener& listener) {
+    auto connection = std::make_unique<Connection>();
+    connection->pipe = listener.pipe;
+    connection->readOverlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    connection->writeOverlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    connection->takeEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    listener.pipe = INVALID_HANDLE_VALUE;
+    listener.connected = false;
+    if (connection->readOverlapped.hEvent == nullptr || connection->writeOverlapped.hEvent == nullptr ||
+        connection->takeEvent == nullptr || !armRead(*connection)) {
+        closeConnection(*connection);
+        return;
+    }
+    self.connections.push_back(std::move(connection));
+}
+
+DWORD waitTimeoutMs(std::uint64_t dueAtUs) {
+    if (dueAtUs == NEVER) return INFINITE;
+    const std::uint64_t now = rigNowUs();
+    if (dueAtUs <= now) return 0;
+    const std::uint64_t ms = (dueAtUs - now + 999) / 1000;
+    return ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms);
+}
+
+// Keeps every listener listening, as long as there is room for more connections.
+void keepListening(DeviceThread& self) {
+    for (Listener& listener : self.listeners) {
+        if (listener.connected) acceptConnection(self, listener);
+        if (listener.pending || self.connections.size() + LISTENERS > MAX_CONNECTIONS) continue;
+        if (!listen(*self.device, listener) && listener.pipe != INVALID_HANDLE_VALUE) {
+            CloseHandle(listener.pipe);
+            listener.pipe = INVALID_HANDLE_VALUE;
+        }
+        if (listener.connected) acceptConnection(self, listener);
+    }
+}
+
+void closeListeners(DeviceThread& self) {
+    for (Listener& listener : self.listeners) {
+        if (listener.pipe != INVALID_HANDLE_VALUE) {
+            CancelIoEx(listener.pipe, nullptr);
+            if (listener.pending) waitForPending(listener.pipe, &listener.overlapped);
+            CloseHandle(listener.pipe);
+        }
+        if (listener.overlapped.hEvent != nullptr) CloseHandle(listener.overlapped.hEvent);
+    }
+}
+
+void serveDevice(ServedDevice* device) {
+    DeviceThread self;
+    self.device = device;
+    self.listeners[0].pipe = device->firstInstance;
+    device->firstInstance = INVALID_HANDLE_VALUE;
+    bool vanished = false;
+    for (Listener& listener : self.listeners) {
+        listener.overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (listener.overlapped.hEvent == nullptr) vanished = true;  // cannot serve: end as if unplugged
+    }
+
+    while (!vanished) {
+        keepListening(self);
+        SetEvent(device->ready);
+        vanished = serveReplies(self) == Served::Vanished;
+        dropClosedConnections(self);
+        if (vanished) break;
+
+        // What to wait for: stop, settle, a new handle, and per connection a request and a finished
+        // reply. A slot with nothing to wait for repeats the stop event, which slot 0 already answers.
+        HANDLE events[MAXIMUM_WAIT_OBJECTS];
+        DWORD count = 0;
+        events[count++] = device->stop;
+        const DWORD settleSlot = count;
+        events[count++] = device->settle;
+        const DWORD firstListenerSlot = count;
+        for (const Listener& listener : self.listeners) {
+            events[count++] = listener.pending ? listener.overlapped.hEvent : device->stop;
+        }
+        const DWORD firstConnectionSlot = count;
+        for (const auto& connection : self.connections) {
+            events[count++] = connection->readOverlapped.hEvent;
+            events[count++] = connection->writePending ? connection->writeOverlapped.hEvent : device->stop;
+        }
+
+        const DWORD woken = WaitForMultipleObjects(count, events, FALSE, waitTimeoutMs(self.nextReplyAtUs));
+        if (woken == WAIT_TIMEOUT) continue;
+        if (woken >= WAIT_OBJECT_0 + count) {
+            std::fprintf(stderr, "rig: waiting for %ls failed (error %lu)\n", device->path.c_str(), GetLastError());
+            break;
+        }
+        const DWORD slot = woken - WAIT_OBJECT_0;
+        if (slot == 0) break;
+        if (slot == settleSlot) {
+            settleWrites(self);
+            SetEvent(device->settled);
+        } else if (slot < firstConnectionSlot) {
+            Listener& listener = self.listeners[slot - firstListenerSlot];
+            listener.pending = false;
+            DWORD unused = 0;
+            if (GetOverlappedResult(listener.pipe, &listener.overlapped, &unused, FALSE)) {
+                listener.connected = true;
+            } else {
+                CloseHandle(listener.pipe);  // a handle that left before it was served
+                listener.pipe = INVALID_HANDLE_VALUE;
+            }
+        } else if ((slot - firstConnectionSlot) % 2 == 0) {
+            Connection& connection = *self.connections[(slot - firstConnectionSlot) / 2];
+            connection.readPending = false;
+            DWORD none = 0;
+            if (!GetOverlappedResult(connection.pipe, &connection.readOverlapped, &none, FALSE) &&
+                GetLastError() == ERROR_MORE_DATA) {
+                vanished = takeRequest(self, connection) == Served::Vanished;
+            } else {
+                // The program closed its handle, or wrote a report of no bytes, which the zero-byte
+                // read took off the pipe before it could be refused: that handle fails from now on.
+                closeConnection(connection);
+            }
+        } else {
+            finishWrite(self, *self.connections[(slot - firstConnectionSlot) / 2]);
+        }
+    }
+
+    if (vanished) markVanished(self);
+    for (auto& connection : self.connections) {
+        if (connection->pipe != INVALID_HANDLE_VALUE) closeConnection(*connection);
+    }
+    closeListeners(self);
+    SetEvent(device->ended);
+}
+
+// Ends the device's thread, which closes every server end of its pipe.
+void stopServing(ServedDevice& device) {
+    if (device.thread.joinable()) {
+        SetEvent(device.stop);
+        device.thread.join();
+    }
+    if (device.firstInstance != INVALID_HANDLE_VALUE) {
+        CloseHandle(device.firstInstance);
+        device.firstInstance = INVALID_HANDLE_VALUE;
+    }
+    for (HANDLE* event : {&device.stop, &device.settle, &device.settled, &device.ended, &device.ready}) {
+        if (*event != nullptr) CloseHandle(*event);
+        *event = nullptr;
+    }
+}
+
+std::wstring makeDevicePath(const SimConfig& config, int number) {
+    wchar_t path[UNITS_PATH_CHARS];
+    std::swprintf(path, UNITS_PATH_CHARS, L"\\\\.\\pipe\\hid#vid_%04x&pid_%04x#sim&0&%04d#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                  unsigned{config.vendorId}, unsigned{config.productId}, number);
+    return path;
+}
+
+}  // namespace
+
+std::uint64_t rigNowUs() {
+    static const std::uint64_t frequency = queryPerformanceFrequency();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    const auto ticks = static_cast<std::uint64_t>(counter.QuadPart);
+    return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
+}
+
+bool rigStartServer(const std::wstring& unitsFile) {
+    std::lock_guard<std::mutex> guard(Server.lock);
+    if (Server.running) return false;
+    Server.serverPipe = CreateNamedPipeW(SERVER_PIPE, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                         PIPE_TYPE_MESSAGE, 1, 0, 0, 0, nullptr);
+    if (Server.serverPipe == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "rig: another simulator is still running in this prefix (error %lu)\n", GetLastError());
+        return false;
+    }
+    Server.unitsFile = unitsFile;
+    if (!publishUnits() || !SetEnvironmentVariableW(UNITS_FILE_VARIABLE, unitsFile.c_str())) {
+        CloseHandle(Server.serverPipe);
+        Server.serverPipe = INVALID_HANDLE_VALUE;
+        return false;
+    }
+    Server.running = true;
+    return true;
+}
+
+void rigStopServer() {
+    std::vector<std::unique_ptr<ServedDevice>> devices;
+    {
+        std::lock_guard<std::mutex> guard(Server.lock);
+        if (!Server.running) return;
+        for (auto& device : Server.devices) device->present = false;
+        publishUnits();
+        devices.swap(Server.devices);
+        Server.running = false;
+    }
+    // The threads take the lock themselves, so they are joined without it.
+    for (auto& device : devices) stopServing(*device);
+    std::lock_guard<std::mutex> guard(Server.lock);
+    CloseHandle(Server.serverPipe);
+    Server.serverPipe = INVALID_HANDLE_VALUE;
+    Server.lastNumber = 0;
+}
+
+int rigPlug(const RigDevice& device) {
+    std::lock_guard<std::mutex> guard(Server.lock);
+    if (!Server.running) return -1;
+    auto served = std::make_unique<ServedDevice>();
+    served->number = ++Server.lastNumber;
+    served->device = device;
+    served->path = makeDevicePath(device.config, served->number);
+    simInitUnit(served->unit, device.config);
+
+    if (device.openable) {
+        served->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        served->settle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        served->settled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        served->ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        served->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        served->firstInstance = createInstance(served->path, true);
+        if (served->stop == nullptr || served->settle == nullptr || served->settled == nullptr ||
+            served->ended == nullptr || served->ready == nullptr || served->firstInstance == INVALID_HANDLE_VALUE) {
+            std::fprintf(stderr, "rig: cannot serve %ls; is a stale simulator running? (error %lu)\n",
+                         served->path.c_str(), GetLastError());
+            stopServing(*served);
+            return -1;
+        }
+    }
+    served->present = true;
+    Server.devices.push_back(std::move(served));
+    ServedDevice& added = *Server.devices.back();
+    if (!publishUnits()) {
+        stopServing(added);
+        Server.devices.pop_back();
+        return -1;
+    }
+    if (device.openable) {
+        // A program told of the arrival opens the unit at once: it must find it listening.
+        added.thread = std::thread(serveDevice, &added);
+        const HANDLE answers[] = {added.ready, added.ended};
+        WaitForMultipleObjects(2, answers, FALSE, READY_WAIT_MS);
+    }
+    return added.number;
+}
+
+void rigUnplug(int number) {
+    ServedDevice* device = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(Server.lock);
+        device = findDevice(number);
+        if (device == nullptr) return;
+        if (device->present) {
+            device->present = false;
+            publishUnits();
+        }
+    }
+    // The device stays in the list, so that its unit can still be looked at.
+    stopServing(*device);
+}
+
+std::wstring rigDevicePath(int number) {
+    std::lock_guard<std::mutex> guard(Server.lock);
+    const ServedDevice* device = findDevice(number);
+    return device != nullptr ? device->path : std::wstring();
+}
+
+SimUnit rigUnitSnapshot(int number) {
+    ServedDevice* device = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(Server.lock);
+        device = findDevice(number);
+        if (device == nullptr) return SimUnit{};
+    }
+    // Replies the program has already read get their time before the copy is taken.
+    if (device->thread.joinable()) {
+        SetEvent(device->settle);
+        const HANDLE answers[] = {device->settled, device->ended};
+        WaitForMultipleObjects(2, answers, FALSE, SETTLE_WAIT_MS);
+    }
+    std::lock_guard<std::mutex> guard(Server.lock);
+    return device->unit;
+}
+
+void rigSetFault(int number, const SimFault& fault) {
+    std::lock_guard<std::mutex> guard(Server.lock);
+    ServedDevice* device = findDevice(number);
+    if (device != nullptr) simSetFault(device->unit, fault);
+}
