@@ -1,0 +1,145 @@
+#include "ui/device_presence.h"
+
+#include "device/device_link.h"
+#include "model/model_config.h"
+#include "ui/app_globals.h"
+#include "ui/main_dialog.h"
+#include "ui/messages.h"
+#include "ui/res/resource_ids.h"
+#include "ui/ui_logic.h"
+#include "ui/version_display.h"
+#include "update/firmware_update.h"
+
+// MinGW's HID header declares C functions without saying so.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <cstddef>
+
+HDEVNOTIFY DeviceNotification = nullptr;
+
+namespace {
+
+enum class EvaluationOrigin { StartUp, Arrival };
+
+// Counts the outcomes shown in the dialog. The incompatible-ESC box runs a message loop in which
+// a unit that arrives is judged at once; the evaluation that opened the box sees from this count
+// that a newer outcome stands and leaves it in place.
+unsigned OutcomesShown = 0;
+
+void enableUpdateButton(BOOL enable) { EnableWindow(GetDlgItem(MainDialog, IDC_UPDATE_BUTTON), enable); }
+
+// The cause, an empty line, then the steps that lead to an update.
+void showCauseWithSteps(unsigned causeMessage) {
+    wchar_t text[TEXT_BUFFER_CHARS];
+    loadMessage(causeMessage, text);
+    appendText(text, TEXT_BUFFER_CHARS, L"\r\n\r\n");
+    setStatusText(text, false);
+    loadMessage(MSG_CONNECTION_STEPS, text);
+    setStatusText(text, true);
+}
+
+// The link is closed before any text is written, so that a refused unit is never left open.
+void refuse(unsigned causeMessage) {
+    ++OutcomesShown;
+    enableUpdateButton(FALSE);
+    closeDeviceLink(DeviceLink);
+    showCauseWithSteps(causeMessage);
+    refreshVersionDisplay();
+}
+
+void refuseIncompatibleEsc() {
+    const unsigned outcome = ++OutcomesShown;
+    enableUpdateButton(FALSE);
+    closeDeviceLink(DeviceLink);
+
+    wchar_t text[TEXT_BUFFER_CHARS];
+    wchar_t captionOrFormat[TEXT_BUFFER_CHARS];
+    loadMessage(MSG_INCOMPATIBLE_ESC, captionOrFormat);
+    formatWithText(captionOrFormat, MODEL_NAME, text, TEXT_BUFFER_CHARS);
+    loadMessage(MSG_INCOMPATIBLE_CAPTION, captionOrFormat);
+    MessageBoxW(MainDialog, text, captionOrFormat, MB_OK | MB_ICONINFORMATION);
+
+    if (OutcomesShown != outcome) return;
+    showCauseWithSteps(MSG_INCOMPATIBLE_STATUS);
+    refreshVersionDisplay();
+}
+
+void offerUpdate() {
+    ++OutcomesShown;
+    wchar_t text[TEXT_BUFFER_CHARS];
+    loadMessage(MSG_UNIT_READY, text);
+    setStatusText(text, false);
+    enableUpdateButton(TRUE);
+    refreshVersionDisplay();
+}
+
+void evaluateAttachedUnit(EvaluationOrigin origin) {
+    if (openDeviceLink(DeviceLink) != RESULT_OK) {
+        if (origin == EvaluationOrigin::StartUp) {
+            refuse(MSG_NO_UNIT_FOUND);
+        } else {
+            // The dialog stays as it was; but a unit that was opened and then failed identification
+            // is not kept half-open, where it would block every later arrival.
+            closeDeviceLink(DeviceLink);
+        }
+        return;
+    }
+    const UnitVerdict verdict =
+        judgeAttachedUnit(DeviceLink.unitMode, DeviceLink.attachedType, escHardwareId(DeviceLink), MODEL_ID_BYTE);
+    switch (verdict) {
+        case UnitVerdict::OfferUpdate: offerUpdate(); return;
+        case UnitVerdict::Incompatible: refuseIncompatibleEsc(); return;
+        case UnitVerdict::WrongMode:
+        case UnitVerdict::NoUpdatableEsc: refuse(refusalMessage(verdict)); return;
+    }
+}
+
+// The record's size bounds how far its name may be read.
+bool namesOpenUnit(const DEV_BROADCAST_HDR* header) {
+    constexpr std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+    if (header->dbch_size <= nameOffset) return false;
+    const auto* notice = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header);
+    return isSameDevicePath(DeviceLink.devicePath, notice->dbcc_name, (header->dbch_size - nameOffset) / sizeof(wchar_t));
+}
+
+}  // namespace
+
+void startDevicePresence() {
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    HidD_GetHidGuid(&filter.dbcc_classguid);
+    DeviceNotification = RegisterDeviceNotificationW(MainDialog, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (DeviceNotification == nullptr) {
+        wchar_t caption[TEXT_BUFFER_CHARS];
+        wchar_t text[TEXT_BUFFER_CHARS];
+        loadMessage(MSG_APPLICATION_ERROR_CAPTION, caption);
+        loadMessage(MSG_NOTIFICATION_FAILED, text);
+        MessageBoxW(MainDialog, text, caption, MB_OK | MB_ICONERROR);
+        closeDown();
+        EndDialog(MainDialog, 1);
+        return;
+    }
+    evaluateAttachedUnit(EvaluationOrigin::StartUp);
+}
+
+bool onDeviceChange(WPARAM event, LPARAM lParam) {
+    if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return false;
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return true;
+
+    if (event == DBT_DEVICEARRIVAL) {
+        // A running update owns the open link; nothing may replace it under the update.
+        if (!isDeviceLinkOpen(DeviceLink) && !isFirmwareUpdateRunning()) evaluateAttachedUnit(EvaluationOrigin::Arrival);
+        return true;
+    }
+    if (!isDeviceLinkOpen(DeviceLink) || !namesOpenUnit(header)) return true;
+    ++OutcomesShown;
+    closeDeviceLink(DeviceLink);
+    enableUpdateButton(FALSE);
+    refreshVersionDisplay();
+    showCauseWithSteps(MSG_CONNECTION_LOST);
+    return true;
+}
