@@ -86,6 +86,11 @@ rig_make_prefix() {
         echo '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]'
         echo '"Debugger"=""'
         echo '"Auto"="0"'
+        # Xvfb has no window manager: Wine then draws the title bars itself instead of waiting
+        # 2 s for one whenever a window closes.
+        echo
+        echo '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]'
+        echo '"Managed"="N"'
         local program
         for program in "${RIG_HID_PROGRAMS[@]}"; do
             echo

@@ -3,28 +3,19 @@
 // (the waits the update owes the unit, plus the time the unit took from each request to its
 // reply) and their ratio; the last line is "update ratio: X", the largest of the three.
 #include "tests/wine/scenarios/scenario.h"
+#include "tests/wine/scenarios/update_requests.h"
 
 #include <algorithm>
 #include <cstdio>
 
 namespace {
 
-constexpr std::uint8_t CMD_SYSTEM_LOCK = 0x0B;
-constexpr std::uint8_t CMD_WRITE_DATA = 0x1B;
-constexpr std::uint8_t CMD_ERASE_FIRMWARE = 0x1E;
-constexpr std::uint8_t CMD_SET_WRITE_ADDRESS = 0x1F;
-constexpr std::uint8_t CMD_WRITE_PROTECT = 0x20;
 constexpr double STEP_PAUSE_MS = 20.0;
 constexpr double ERASE_REPLY_WAIT_MS = 1000.0;
 constexpr double ERASE_SETTLE_MS = 4000.0;
 constexpr int STEP_PAUSES = 4;  // before protection off, erase, address and the first block
 
 double WorstRatio = 0.0;
-
-bool isUpdateCommand(std::uint8_t command) {
-    return command == CMD_SYSTEM_LOCK || command == CMD_WRITE_DATA || command == CMD_ERASE_FIRMWARE ||
-           command == CMD_SET_WRITE_ADDRESS || command == CMD_WRITE_PROTECT;
-}
 
 class UpdateBench : public RigScenario, public ::testing::WithParamInterface<std::size_t> {};
 
@@ -41,10 +32,7 @@ TEST_P(UpdateBench, WholeUpdate) {
     ASSERT_TRUE(rigWaitStatus(program, expectedText(40032), 120000));
 
     const SimUnit after = rigUnitSnapshot(unit);
-    std::vector<const SimRequest*> requests;
-    for (const SimRequest& request : after.transcript) {
-        if (isUpdateCommand(request.bytes[1])) requests.push_back(&request);
-    }
+    const std::vector<const SimRequest*> requests = updateRequests(after);
     const std::size_t blocks = simCountRequests(after, CMD_WRITE_DATA);
     ASSERT_EQ(blocks + 6, requests.size());
 

@@ -3,6 +3,7 @@
 // and when, what the dialog, the progress window and the message boxes show, and that nothing the
 // user does during the update has any effect.
 #include "tests/wine/scenarios/scenario.h"
+#include "tests/wine/scenarios/update_requests.h"
 
 #include <commctrl.h>
 #include <dbt.h>
@@ -14,12 +15,6 @@
 
 namespace {
 
-constexpr std::uint8_t CMD_SYSTEM_LOCK = 0x0B;
-constexpr std::uint8_t CMD_WRITE_DATA = 0x1B;
-constexpr std::uint8_t CMD_ERASE_FIRMWARE = 0x1E;
-constexpr std::uint8_t CMD_SET_WRITE_ADDRESS = 0x1F;
-constexpr std::uint8_t CMD_WRITE_PROTECT = 0x20;
-
 constexpr DWORD BOX_TIMEOUT_MS = 10000;
 constexpr DWORD WHOLE_UPDATE_MS = 120000;
 constexpr std::uint64_t MS = 1000;  // transcript times are in microseconds
@@ -27,20 +22,6 @@ constexpr std::uint64_t MS = 1000;  // transcript times are in microseconds
 // The pause the program owes the unit after each reply before its next request.
 constexpr std::uint64_t STEP_PAUSE_US = 20 * MS;
 constexpr std::uint64_t ERASE_TO_NEXT_US = (1000 + 4000) * MS;
-
-bool isUpdateCommand(std::uint8_t command) {
-    return command == CMD_SYSTEM_LOCK || command == CMD_WRITE_DATA || command == CMD_ERASE_FIRMWARE ||
-           command == CMD_SET_WRITE_ADDRESS || command == CMD_WRITE_PROTECT;
-}
-
-// The update's requests in the order the unit received them.
-std::vector<const SimRequest*> updateRequests(const SimUnit& unit) {
-    std::vector<const SimRequest*> requests;
-    for (const SimRequest& request : unit.transcript) {
-        if (isUpdateCommand(request.bytes[1])) requests.push_back(&request);
-    }
-    return requests;
-}
 
 std::string hex8(std::uint32_t value) {
     char text[16];

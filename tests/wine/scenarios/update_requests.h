@@ -1,0 +1,28 @@
+// The update's requests as the simulated unit received them, for the update scenarios and the
+// benchmark.
+#pragma once
+
+#include "sim/sim_unit.h"
+
+#include <cstdint>
+#include <vector>
+
+constexpr std::uint8_t CMD_SYSTEM_LOCK = 0x0B;
+constexpr std::uint8_t CMD_WRITE_DATA = 0x1B;
+constexpr std::uint8_t CMD_ERASE_FIRMWARE = 0x1E;
+constexpr std::uint8_t CMD_SET_WRITE_ADDRESS = 0x1F;
+constexpr std::uint8_t CMD_WRITE_PROTECT = 0x20;
+
+inline bool isUpdateCommand(std::uint8_t command) {
+    return command == CMD_SYSTEM_LOCK || command == CMD_WRITE_DATA || command == CMD_ERASE_FIRMWARE ||
+           command == CMD_SET_WRITE_ADDRESS || command == CMD_WRITE_PROTECT;
+}
+
+// The update's requests in the order the unit received them; identification's are left out.
+inline std::vector<const SimRequest*> updateRequests(const SimUnit& unit) {
+    std::vector<const SimRequest*> requests;
+    for (const SimRequest& request : unit.transcript) {
+        if (isUpdateCommand(request.bytes[1])) requests.push_back(&request);
+    }
+    return requests;
+}
