@@ -588,6 +588,8 @@ bool rigClickCloseBox(const RigProgram& program) {
     return PostMessageW(program.dialog, WM_SYSCOMMAND, SC_CLOSE, 0) != 0;
 }
 
+bool rigCloseWindow(const RigProgram& program) { return PostMessageW(program.dialog, WM_CLOSE, 0, 0) != 0; }
+
 // ---- Message boxes ----
 
 bool rigFindMessageBox(const RigProgram& program, RigMessageBox& box) {

@@ -147,6 +147,8 @@ enum class RigKey : std::uint8_t { Escape, Enter, AltF4 };
 bool rigPressKey(const RigProgram& program, RigKey key);
 // The caption's close box.
 bool rigClickCloseBox(const RigProgram& program);
+// WM_CLOSE, as a task manager's "close window" or another program sends it.
+bool rigCloseWindow(const RigProgram& program);
 
 // ---- Message boxes --------------------------------------------------------------------------
 

@@ -85,7 +85,8 @@ rig_make_prefix() {
         echo
         echo '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]'
         echo '"Debugger"=""'
-        echo '"Auto"="0"'
+        # With "Auto"="0" a crashing program waits for an answer to a question nobody sees.
+        echo '"Auto"="1"'
         # Xvfb has no window manager: Wine then draws the title bars itself instead of waiting
         # 2 s for one whenever a window closes.
         echo

@@ -252,6 +252,41 @@ TEST_F(Presence, AnArrivingEscOfAnotherModelGetsTheBoxThenTheCause) {
     }
 }
 
+// The incompatibility box runs its own message loop, in which notifications are handled: a unit
+// that arrives meanwhile is evaluated at once, and what that evaluation shows stands when the box
+// is answered. (Writing 40035 over it would leave an enabled Update button under a text that says
+// the ESC cannot be updated.)
+TEST_F(Presence, AUnitArrivingWhileTheIncompatibilityBoxIsOpenIsTakenUp) {
+    RigDevice foreign = rigCompatibleUnit(rigBuild60());
+    foreign.config.escHardwareId = rigAcceptedIdA(rigBuild140());
+    int refused = plugged(foreign);
+    START_PROGRAM(program, rigBuild60());
+    RigMessageBox box;
+    ASSERT_TRUE(rigWaitMessageBox(program, box, 5000));
+    rigUnplug(refused);
+    RigDevice compatible = rigCompatibleUnit(rigBuild60());
+    compatible.config.productId = RIG_PRODUCT_DIALPUCK;
+    int unit = -1;
+    ASSERT_EQ(RigDelivery::Handled, rigPlugIn(program, compatible, &unit));
+    EXPECT_EQ(3u, rigTranscriptSize(unit)) << "the arrival was evaluated while the box was open";
+    ASSERT_TRUE(rigAnswerMessageBox(box, IDOK));
+    ASSERT_TRUE(rigWaitIdle(program));
+    expectReady(program, L"DIALPUCK", DEFAULT_UNIT_VERSION, DEFAULT_BOOTLOADER_VERSION, DEFAULT_ESC_VERSION);
+}
+
+TEST_F(Presence, RemovingTheRefusedUnitWhileItsBoxIsOpenIsIgnored) {
+    RigDevice foreign = rigCompatibleUnit(rigBuild90());
+    foreign.config.escHardwareId = rigAcceptedIdB(rigBuild60());
+    int refused = plugged(foreign);
+    START_PROGRAM(program, rigBuild90());
+    RigMessageBox box;
+    ASSERT_TRUE(rigWaitMessageBox(program, box, 5000));
+    ASSERT_EQ(RigDelivery::Handled, rigPullOut(program, refused));
+    ASSERT_TRUE(rigAnswerMessageBox(box, IDOK));
+    ASSERT_TRUE(rigWaitStatus(program, expectedWithSteps(40035), 5000));
+    expectWaiting(program, 40035);
+}
+
 TEST_F(Presence, AFailedIdentificationOnArrivalChangesNothingAndClosesTheLink) {
     START_PROGRAM(program, rigBuild60());
     const std::wstring before = rigStatusText(program);

@@ -75,12 +75,11 @@ INSTANTIATE_TEST_SUITE_P(EachBuild, Shell, ::testing::Range<std::size_t>(0, RIG_
 
 // ---- Closing ----
 
-enum class CloseWay { CloseButton, Escape, Enter, AltF4, CloseBox };
+enum class CloseWay { CloseButton, Escape, Enter, AltF4, CloseBox, CloseMessage };
 
 struct CloseCase {
     std::size_t build;
     CloseWay way;
-    const char* name;
 };
 
 class Closing : public RigScenario, public ::testing::WithParamInterface<CloseCase> {};
@@ -92,6 +91,7 @@ bool close(const RigProgram& program, CloseWay way) {
         case CloseWay::Enter: return rigPressKey(program, RigKey::Enter);
         case CloseWay::AltF4: return rigPressKey(program, RigKey::AltF4);
         case CloseWay::CloseBox: return rigClickCloseBox(program);
+        case CloseWay::CloseMessage: return rigCloseWindow(program);
     }
     return false;
 }
@@ -120,18 +120,36 @@ TEST_P(Closing, EndsWithExitCodeZeroWhileAUnitIsOpen) {
     EXPECT_EQ(sent, rigTranscriptSize(unit)) << "closing sends nothing to the unit";
 }
 
-const CloseCase CLOSE_CASES[] = {
-    {0, CloseWay::CloseButton, "Zephant60_CloseButton"}, {0, CloseWay::Escape, "Zephant60_Escape"},
-    {0, CloseWay::Enter, "Zephant60_Enter"},             {0, CloseWay::AltF4, "Zephant60_AltF4"},
-    {0, CloseWay::CloseBox, "Zephant60_CloseBox"},       {1, CloseWay::CloseButton, "Zephant140_CloseButton"},
-    {1, CloseWay::Escape, "Zephant140_Escape"},          {1, CloseWay::CloseBox, "Zephant140_CloseBox"},
-    {2, CloseWay::CloseButton, "Zephant90_CloseButton"}, {2, CloseWay::Escape, "Zephant90_Escape"},
-    {2, CloseWay::CloseBox, "Zephant90_CloseBox"},
+struct CloseWayName {
+    CloseWay way;
+    const char* name;
 };
 
-std::string closeCaseName(const ::testing::TestParamInfo<CloseCase>& param) { return param.param.name; }
+const CloseWayName CLOSE_WAYS[] = {
+    {CloseWay::CloseButton, "CloseButton"}, {CloseWay::Escape, "Escape"},     {CloseWay::Enter, "Enter"},
+    {CloseWay::AltF4, "AltF4"},             {CloseWay::CloseBox, "CloseBox"}, {CloseWay::CloseMessage, "WmClose"},
+};
 
-INSTANTIATE_TEST_SUITE_P(EachWay, Closing, ::testing::ValuesIn(CLOSE_CASES), closeCaseName);
+// Every way of closing, in every build.
+std::vector<CloseCase> closeCases() {
+    std::vector<CloseCase> cases;
+    for (std::size_t build = 0; build < RIG_BUILD_COUNT; ++build) {
+        for (const CloseWayName& way : CLOSE_WAYS) cases.push_back({build, way.way});
+    }
+    return cases;
+}
+
+std::string closeCaseName(const ::testing::TestParamInfo<CloseCase>& param) {
+    std::string name = rigUtf8(RIG_BUILDS[param.param.build].modelName);
+    for (char& c : name)
+        if (c == ' ') c = '_';
+    for (const CloseWayName& way : CLOSE_WAYS) {
+        if (way.way == param.param.way) name += std::string("_") + way.name;
+    }
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(EachWay, Closing, ::testing::ValuesIn(closeCases()), closeCaseName);
 
 // ---- A HID library planted beside the program ----
 
