@@ -16,6 +16,7 @@ const wchar_t DIALOG_CLASS[] = L"#32770";
 const int MESSAGE_BOX_TEXT_ID = 0xFFFF;
 const DWORD POLL_MS = 20;
 const DWORD SCREENSHOT_TIMEOUT_MS = 15000;
+const int START_ATTEMPTS = 3;
 const DWORD DELIVERY_SEND_TIMEOUT_MS = 600000;  // the thread waits as long as a box stays open
 // The HID interface class, as HidD_GetHidGuid gives it.
 const GUID HID_INTERFACE_CLASS = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
@@ -73,6 +74,22 @@ std::wstring className(HWND window) {
 
 bool startsWith(const std::wstring& text, const std::wstring& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Waits count wall time: a single look at a busy program can itself take up to a second.
+struct Deadline {
+    ULONGLONG at;
+};
+
+Deadline deadlineIn(DWORD ms) { return Deadline{GetTickCount64() + ms}; }
+
+bool passed(const Deadline& deadline) { return GetTickCount64() >= deadline.at; }
+
+// A program that has ended (or never started) will show nothing more: waiting for it is pointless.
+bool programGone(const RigProgram& program) {
+    if (program.process != nullptr && WaitForSingleObject(program.process, 0) == WAIT_TIMEOUT) return false;
+    complain("the program is not running");
+    return true;
 }
 
 // ---- Started programs: killed on every path ----
@@ -392,10 +409,17 @@ bool rigStartProgram(RigProgram& program, const RigBuild& build, const std::wstr
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                        folder.c_str(), &startup, &info)) {
-        complain("CreateProcess failed: %s", std::to_string(GetLastError()));
-        return false;
+    // Under load Wine now and then fails to start a process with ERROR_INTERNAL_ERROR, and starts
+    // it when asked again: that is the machine, not the program.
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                           folder.c_str(), &startup, &info)) {
+            break;
+        }
+        const DWORD error = GetLastError();
+        complain("CreateProcess failed: %s", std::to_string(error));
+        if (error != ERROR_INTERNAL_ERROR || attempt == START_ATTEMPTS) return false;
+        rigSleep(250);
     }
     HANDLE job = programJob();
     if (job != nullptr) AssignProcessToJobObject(job, info.hProcess);
@@ -529,14 +553,13 @@ namespace {
 
 bool waitStatus(const RigProgram& program, const std::wstring& text, DWORD timeoutMs, bool prefixOnly) {
     std::wstring seen;
-    DWORD waited = 0;
+    const Deadline deadline = deadlineIn(timeoutMs);
     for (;;) {
         if (rigStatusText(program, seen, 1000)) {
             if (prefixOnly ? startsWith(seen, text) : seen == text) return true;
         }
-        if (waited >= timeoutMs) break;
+        if (passed(deadline) || programGone(program)) break;
         rigSleep(50);
-        waited += 50;
     }
     complain("the status area reads: \"%s\"", rigShow(seen));
     return false;
@@ -609,7 +632,7 @@ bool rigFindMessageBox(const RigProgram& program, RigMessageBox& box) {
 
 bool rigWaitMessageBox(const RigProgram& program, RigMessageBox& box, DWORD timeoutMs) {
     box = RigMessageBox();
-    DWORD waited = 0;
+    const Deadline deadline = deadlineIn(timeoutMs);
     for (;;) {
         RigMessageBox seen;
         if (rigFindMessageBox(program, seen)) {
@@ -622,9 +645,8 @@ bool rigWaitMessageBox(const RigProgram& program, RigMessageBox& box, DWORD time
             }
             box = seen;
         }
-        if (waited >= timeoutMs) break;
+        if (passed(deadline) || programGone(program)) break;
         rigSleep(POLL_MS);
-        waited += POLL_MS;
     }
     complain("no message box appeared");
     return false;
@@ -667,9 +689,10 @@ bool rigFindProgressWindow(const RigProgram& program, RigProgressWindow& progres
 }
 
 bool rigWaitProgressWindow(const RigProgram& program, RigProgressWindow& progress, DWORD timeoutMs) {
-    for (DWORD waited = 0;; waited += POLL_MS) {
+    const Deadline deadline = deadlineIn(timeoutMs);
+    for (;;) {
         if (rigFindProgressWindow(program, progress, 0) && progress.visible) return true;
-        if (waited >= timeoutMs) break;
+        if (passed(deadline) || programGone(program)) break;
         rigSleep(POLL_MS);
     }
     complain("no progress window appeared");
