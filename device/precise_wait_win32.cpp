@@ -60,12 +60,23 @@ void sleepOnTimer(HANDLE timer, LONGLONG sleepUs, PendingMessageHandler handleMe
 
 }  // namespace
 
-void waitAtLeast(std::uint32_t ms, PendingMessageHandler handleMessages) {
+// Readings round up and deadlines are compared on the counter itself, so that a wait that starts
+// at a reading and lasts until that reading plus n microseconds lasts at least n microseconds.
+std::uint64_t monotonicNowUs() {
+    static const LONGLONG frequency = counterFrequency();
+    const LONGLONG now = counterNow();
+    // Split, so that the product cannot overflow however long the system has been running.
+    return static_cast<std::uint64_t>(now / frequency * US_PER_S + (now % frequency * US_PER_S + frequency - 1) / frequency);
+}
+
+void waitUntilUs(std::uint64_t deadlineUs, PendingMessageHandler handleMessages) {
     static const LONGLONG frequency = counterFrequency();
     static HANDLE timer = createWaitTimer();
     // The caller reports the last error of the step before the wait; nothing in here may change it.
     const DWORD lastError = GetLastError();
-    const LONGLONG deadline = counterNow() + (static_cast<LONGLONG>(ms) * frequency + 999) / 1000;
+    const LONGLONG deadlineUsSigned = static_cast<LONGLONG>(deadlineUs);
+    const LONGLONG deadline =
+        deadlineUsSigned / US_PER_S * frequency + (deadlineUsSigned % US_PER_S * frequency + US_PER_S - 1) / US_PER_S;
     for (;;) {
         const LONGLONG left = deadline - counterNow();
         if (left <= 0) break;
@@ -79,4 +90,8 @@ void waitAtLeast(std::uint32_t ms, PendingMessageHandler handleMessages) {
         }
     }
     SetLastError(lastError);
+}
+
+void waitAtLeast(std::uint32_t ms, PendingMessageHandler handleMessages) {
+    waitUntilUs(monotonicNowUs() + std::uint64_t{ms} * 1000, handleMessages);
 }

@@ -18,6 +18,8 @@ struct SimBus {
     std::vector<int> handles;  // device number per handle, -1 once closed
     bool listAvailable = true;
     std::uint64_t clockUs = 0;
+    std::uint32_t lastError = 0;
+    SimWriteObserver writeObserver = nullptr;
     SimBusCounters counters;
 };
 
@@ -62,9 +64,32 @@ int simBusDeviceOfHandle(HANDLE handle) {
     return Bus.handles[value - FIRST_HANDLE];
 }
 
+std::uint32_t simBusLastError() { return Bus.lastError; }
+void simBusObserveWrites(SimWriteObserver observer) { Bus.writeObserver = observer; }
+
+namespace {
+
+bool succeed() {
+    Bus.lastError = 0;
+    return true;
+}
+
+bool fail(std::uint32_t error) {
+    Bus.lastError = error;
+    return false;
+}
+
+// Why I/O on the handle failed: the unit or its device went away, or it refused.
+std::uint32_t failureOf(const SimBusDevice* device, std::uint32_t refusal) {
+    return device == nullptr || device->unit.vanished ? SIM_ERROR_DEVICE_NOT_CONNECTED : refusal;
+}
+
+}  // namespace
+
 void simBusSetListAvailable(bool available) { Bus.listAvailable = available; }
 std::uint64_t simBusClockUs() { return Bus.clockUs; }
 void simBusAdvanceMs(std::uint32_t ms) { Bus.clockUs += ms * US_PER_MS; }
+void simBusAdvanceUs(std::uint64_t us) { Bus.clockUs += us; }
 const SimBusCounters& simBusCounters() { return Bus.counters; }
 
 HidScanOutcome hidPortScanInterfaces(HidInterfaceVisitor visit, void* context) {
@@ -121,49 +146,52 @@ bool hidPortGetReportLengths(HANDLE device, std::uint16_t* inputBytes, std::uint
 bool hidPortDiscardPendingInput(HANDLE device) {
     ++Bus.counters.discards;
     SimBusDevice* d = presentDevice(device);
-    if (d == nullptr || d->unit.vanished) return false;
+    if (d == nullptr || d->unit.vanished) return fail(SIM_ERROR_DEVICE_NOT_CONNECTED);
     simDiscardReadyReplies(d->unit, Bus.clockUs);
-    return true;
+    return succeed();
 }
 
 bool hidPortWrite(HANDLE device, const std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
     (void)timeoutMs;  // the simulated unit takes or refuses a request at once
     ++Bus.counters.writes;
     if (length > Bus.counters.largestWrite) Bus.counters.largestWrite = length;
+    if (Bus.writeObserver != nullptr) Bus.writeObserver(report, length);
     SimBusDevice* d = presentDevice(device);
-    if (d == nullptr || !simWriteRequest(d->unit, report, length, Bus.clockUs)) return false;
+    if (d == nullptr || !simWriteRequest(d->unit, report, length, Bus.clockUs)) {
+        return fail(failureOf(d, SIM_ERROR_GEN_FAILURE));
+    }
     if (d->scriptedUsed < d->scriptedReplies.size() && !d->unit.owed.empty()) {
         const std::vector<std::uint8_t>& script = d->scriptedReplies[d->scriptedUsed++];
         std::uint8_t* bytes = d->unit.owed.back().bytes;
         std::memset(bytes, 0, SIM_REPORT_BYTES);
         if (!script.empty()) std::memcpy(bytes, script.data(), std::min<std::size_t>(script.size(), SIM_REPORT_BYTES));
     }
-    return true;
+    return succeed();
 }
 
 bool hidPortRead(HANDLE device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
     ++Bus.counters.reads;
     if (length > Bus.counters.largestRead) Bus.counters.largestRead = length;
     SimBusDevice* d = presentDevice(device);
-    if (d == nullptr) return false;
+    if (d == nullptr) return fail(SIM_ERROR_DEVICE_NOT_CONNECTED);
     const std::uint64_t deadlineUs = Bus.clockUs + timeoutMs * US_PER_MS;
     // With nothing owed a real read would wait for input that never comes.
     if (d->unit.owed.empty() && !d->unit.vanished) {
         Bus.clockUs = deadlineUs;
         ++Bus.counters.readTimeouts;
-        return false;
+        return fail(SIM_ERROR_TIMEOUT);
     }
     for (;;) {
         std::uint64_t readyAtUs = 0;
         switch (simReadReply(d->unit, report, length, Bus.clockUs, &readyAtUs)) {
-            case SimReadOutcome::Reply: return true;
-            case SimReadOutcome::Failed: return false;
+            case SimReadOutcome::Reply: return succeed();
+            case SimReadOutcome::Failed: return fail(failureOf(d, SIM_ERROR_IO_DEVICE));
             case SimReadOutcome::NotYet: break;
         }
         if (readyAtUs > deadlineUs) {
             Bus.clockUs = deadlineUs;
             ++Bus.counters.readTimeouts;
-            return false;
+            return fail(SIM_ERROR_TIMEOUT);
         }
         Bus.clockUs = readyAtUs;
     }

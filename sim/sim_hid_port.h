@@ -40,11 +40,24 @@ void simBusUnplug(int device);
 // The device an open handle belongs to; -1 for a handle that is not open.
 int simBusDeviceOfHandle(HANDLE handle);
 
+// The system's last error as the port leaves it, as Windows would: 0 after a call that succeeded,
+// one of these after a write or read that failed.
+constexpr std::uint32_t SIM_ERROR_GEN_FAILURE = 31;           // the unit refused the request
+constexpr std::uint32_t SIM_ERROR_IO_DEVICE = 1117;           // the reply was lost on the way
+constexpr std::uint32_t SIM_ERROR_DEVICE_NOT_CONNECTED = 1167;
+constexpr std::uint32_t SIM_ERROR_TIMEOUT = 1460;
+std::uint32_t simBusLastError();
+
+// Called at every hidPortWrite, before the unit sees the request, whether or not it takes it.
+using SimWriteObserver = void (*)(const std::uint8_t* report, std::uint32_t length);
+void simBusObserveWrites(SimWriteObserver observer);
+
 // When false, the list of present HID interfaces cannot be obtained.
 void simBusSetListAvailable(bool available);
 
 std::uint64_t simBusClockUs();
 void simBusAdvanceMs(std::uint32_t ms);
+void simBusAdvanceUs(std::uint64_t us);
 
 struct SimBusCounters {
     std::uint32_t scans = 0;

@@ -5,6 +5,8 @@
 // monotonic clock.
 #pragma once
 
+#include "device/device_link.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -45,8 +47,8 @@ struct SimFault {
 };
 
 struct SimConfig {
-    std::uint16_t vendorId = 0x2F1E;
-    std::uint16_t productId = 2;
+    std::uint16_t vendorId = UNIT_VENDOR_ID;
+    std::uint16_t productId = PRODUCT_ID_VEXOBOX;
     std::uint16_t inputReportLength = 60;   // report ID included
     std::uint16_t outputReportLength = 60;  // report ID included
     std::uint8_t unitMode = 0;              // 0: application, otherwise its own bootloader
@@ -59,7 +61,7 @@ struct SimConfig {
     std::uint32_t bootInfoC = 0;
     std::uint32_t bootInfoD = 0;
     std::uint8_t bootInfoE = 0;
-    std::uint16_t escFirmwareVersion = 0x0105;  // 0xFFFF: the ESC holds no firmware
+    std::uint16_t escFirmwareVersion = 0x0105;  // ESC_WITHOUT_FIRMWARE: the ESC holds no firmware
     std::uint32_t escHardwareId = 0x111F403C;
     std::uint32_t escBootloaderVersion = 0x00000203;
     std::uint32_t eraseDurationMs = 600;  // the erase reply is ready this long after its request
@@ -88,7 +90,7 @@ struct SimUnit {
     bool systemLock = false;
     bool writeProtection = true;
     std::uint32_t writePosition = 0;
-    std::uint16_t escFirmwareVersion = 0xFFFF;  // from the configuration; 0xFFFF after an erase
+    std::uint16_t escFirmwareVersion = ESC_WITHOUT_FIRMWARE;  // from the configuration; none after an erase
     bool wroteSinceUnprotected = false;          // data written since the protection went off
     std::uint32_t dataRequests = 0;   // CMD_WRITE_DATA requests seen so far
     bool faultFired = false;

@@ -28,6 +28,11 @@ enum class EvaluationOrigin { StartUp, Arrival };
 // that a newer outcome stands and leaves it in place.
 unsigned OutcomesShown = 0;
 
+// The open unit went away while the update was sending commands. The link stays open under the
+// update, whose next command then fails as the device's own failure; if the update ends without
+// closing the link, the removal is handled then.
+bool RemovalNotedDuringUpdate = false;
+
 void enableUpdateButton(BOOL enable) { EnableWindow(GetDlgItem(MainDialog, IDC_UPDATE_BUTTON), enable); }
 
 // The cause, an empty line, then the steps that lead to an update.
@@ -76,6 +81,7 @@ void offerUpdate() {
 }
 
 void evaluateAttachedUnit(EvaluationOrigin origin) {
+    RemovalNotedDuringUpdate = false;  // whatever it concerned is closed by the open that follows
     if (openDeviceLink(DeviceLink) != RESULT_OK) {
         if (origin == EvaluationOrigin::StartUp) {
             refuse(MSG_NO_UNIT_FOUND);
@@ -102,6 +108,14 @@ bool namesOpenUnit(const DEV_BROADCAST_HDR* header) {
     if (header->dbch_size <= nameOffset) return false;
     const auto* notice = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header);
     return isSameDevicePath(DeviceLink.devicePath, notice->dbcc_name, (header->dbch_size - nameOffset) / sizeof(wchar_t));
+}
+
+void showConnectionLost() {
+    ++OutcomesShown;
+    closeDeviceLink(DeviceLink);
+    enableUpdateButton(FALSE);
+    refreshVersionDisplay();
+    showCauseWithSteps(MSG_CONNECTION_LOST);
 }
 
 }  // namespace
@@ -131,15 +145,20 @@ bool onDeviceChange(WPARAM event, LPARAM lParam) {
     if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return true;
 
     if (event == DBT_DEVICEARRIVAL) {
-        // A running update owns the open link; nothing may replace it under the update.
-        if (!isDeviceLinkOpen(DeviceLink) && !isFirmwareUpdateRunning()) evaluateAttachedUnit(EvaluationOrigin::Arrival);
+        // While an update sends its commands the link is open, so an arrival is ignored then.
+        if (!isDeviceLinkOpen(DeviceLink)) evaluateAttachedUnit(EvaluationOrigin::Arrival);
         return true;
     }
     if (!isDeviceLinkOpen(DeviceLink) || !namesOpenUnit(header)) return true;
-    ++OutcomesShown;
-    closeDeviceLink(DeviceLink);
-    enableUpdateButton(FALSE);
-    refreshVersionDisplay();
-    showCauseWithSteps(MSG_CONNECTION_LOST);
+    if (isFirmwareUpdateSending()) {
+        RemovalNotedDuringUpdate = true;
+        return true;
+    }
+    showConnectionLost();
     return true;
+}
+
+void handleRemovalNotedDuringUpdate() {
+    if (RemovalNotedDuringUpdate && isDeviceLinkOpen(DeviceLink)) showConnectionLost();
+    RemovalNotedDuringUpdate = false;
 }

@@ -11,3 +11,7 @@ void startDevicePresence();
 // WM_DEVICECHANGE: true for arrivals and removals, whether or not they concerned us, false for
 // every other event.
 bool onDeviceChange(WPARAM event, LPARAM header);
+
+// After an update: a removal of the open unit that arrived while the update was sending commands,
+// if the update left the link open, is handled now as any removal is.
+void handleRemovalNotedDuringUpdate();

@@ -112,6 +112,7 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
                 EndDialog(window, IDCANCEL);
             } else {
                 runFirmwareUpdate();
+                handleRemovalNotedDuringUpdate();
             }
             return TRUE;
         }

@@ -3,8 +3,7 @@
 #pragma once
 
 #include "ui/res/resource_ids.h"
-
-constexpr int TEXT_BUFFER_CHARS = 2048;
+#include "update/update_logic.h"
 
 // Copies the message's text into buffer, zero-terminated and cut at 2047 characters. An ID
 // without an entry leaves an empty text.

@@ -3,6 +3,7 @@
 #include "device/device_link.h"
 #include "model/compatibility.h"
 #include "ui/res/resource_ids.h"
+#include "update/bounded_format.h"
 #include "update/update_logic.h"
 
 #include <cwchar>
@@ -42,7 +43,7 @@ bool isSameDevicePath(const wchar_t* path, const wchar_t* name, std::size_t name
 
 void formatWindowTitle(const wchar_t* modelName, wchar_t* buffer, std::size_t bufferChars) {
     // The last conversion takes an empty text, so the title ends in a blank.
-    std::swprintf(buffer, bufferChars, L"TESSALUX %ls FW Updater %u.%u %ls", modelName,
+    formatBounded(buffer, bufferChars, L"TESSALUX %ls FW Updater %u.%u %ls", modelName,
                   static_cast<unsigned>(IMAGE_FIRMWARE_VERSION >> 8), static_cast<unsigned>(IMAGE_FIRMWARE_VERSION & 0xFF), L"");
 }
 

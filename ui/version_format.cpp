@@ -3,6 +3,7 @@
 #include "ui/version_display.h"
 
 #include "device/device_link.h"
+#include "update/bounded_format.h"
 
 #include <cwchar>
 
@@ -26,9 +27,9 @@ void copyText(const wchar_t* text, wchar_t* buffer, std::size_t bufferChars) {
 
 void formatVersion(std::uint32_t value, wchar_t* buffer, std::size_t bufferChars) {
     if (byteOf(value, 3) != 0) {
-        std::swprintf(buffer, bufferChars, L"%u.%u.%u", byteOf(value, 3), byteOf(value, 1), byteOf(value, 0));
+        formatBounded(buffer, bufferChars, L"%u.%u.%u", byteOf(value, 3), byteOf(value, 1), byteOf(value, 0));
     } else {
-        std::swprintf(buffer, bufferChars, L"%u.%u", byteOf(value, 1), byteOf(value, 0));
+        formatBounded(buffer, bufferChars, L"%u.%u", byteOf(value, 1), byteOf(value, 0));
     }
 }
 
@@ -42,7 +43,7 @@ void composeVersionRows(std::uint32_t unitFirmwareVersion, std::uint32_t escBoot
     if (escFirmwareVersion == ESC_WITHOUT_FIRMWARE) {
         copyText(NO_FIRMWARE_TEXT, rows->escFirmwareVersion, VERSION_TEXT_CHARS);
     } else {
-        std::swprintf(rows->escFirmwareVersion, VERSION_TEXT_CHARS, L"%u.%u", byteOf(escFirmwareVersion, 1),
+        formatBounded(rows->escFirmwareVersion, VERSION_TEXT_CHARS, L"%u.%u", byteOf(escFirmwareVersion, 1),
                       byteOf(escFirmwareVersion, 0));
     }
     rows->unitLabel = productId == PRODUCT_ID_DIALPUCK ? DIALPUCK_LABEL : VEXOBOX_LABEL;

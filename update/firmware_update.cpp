@@ -1,233 +1,148 @@
-// The firmware update: the confirmations, the fixed command sequence that prepares the ESC, the
-// block-wise transfer of the build's image under a progress window, and the report of the outcome.
+// The firmware update's course: the confirmations, the fixed command sequence that prepares the
+// ESC, the block-wise transfer of the image and the report of the outcome.
 //
-// The update holds the dialog's thread for about 46 seconds. It keeps the program responsive
-// during its own waits (never inside a device command): windows paint and device notifications
-// are handled as they arrive, while clicks and keys are dropped, so that nothing the user does can
-// end or repeat the update half-way.
+// Every pause is measured from the end of what precedes it, normally the moment the previous
+// command's reply was read: the unit needs that much time between one reply and the next request,
+// and whatever the front end does meanwhile (drawing progress, handling messages) then happens
+// inside the pause instead of adding to it.
 #include "update/firmware_update.h"
 
 #include "device/device_link.h"
-#include "device/precise_wait.h"
-#include "model/model_config.h"
-#include "ui/app_globals.h"
-#include "ui/messages.h"
-#include "ui/res/resource_ids.h"
-#include "ui/version_display.h"
+#include "update/update_frontend.h"
 #include "update/update_logic.h"
-
-#include <windows.h>
-#include <commctrl.h>
+#include "update/update_messages.h"
 
 namespace {
 
 bool UpdateRunning = false;
-WNDPROC ProgressBarWindowProc = nullptr;
+bool SendingCommands = false;  // from the first command of the update to its last
 
-// An image the build cannot supply shows this code in the error box instead of a command result.
-constexpr std::int32_t IMAGE_MISSING_CODE = ERROR_RESOURCE_DATA_NOT_FOUND;
+constexpr std::uint64_t US_PER_MS = 1000;
 
-struct FirmwareImage {
-    const std::uint8_t* bytes;
-    std::uint32_t size;
+// The clock's reading plus ms: the deadline of a pause that starts at that reading.
+std::uint64_t after(std::uint64_t startUs, std::uint32_t ms) { return startUs + ms * US_PER_MS; }
+
+// One command of the prepared sequence: its result, the system's last error right after it, and
+// when it ended, the start of the pause that follows it.
+struct StepOutcome {
+    std::int32_t result;
+    std::uint32_t lastError;
+    std::uint64_t endedAtUs;
 };
 
-bool isUserInput(UINT message) {
-    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) || (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
-           (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK);
+template <typename Command>
+StepOutcome runStep(Command command) {
+    StepOutcome outcome;
+    outcome.result = command();
+    outcome.lastError = frontendLastError();
+    outcome.endedAtUs = frontendClockUs();
+    return outcome;
 }
 
-// Handles what arrived during a wait of the update. Keys and clicks are dropped: they would
-// otherwise reach the dialog during the update or, queued, right after it.
-void handleMessagesDuringUpdate() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(message.wParam));  // for the dialog's own loop, later
-            return;
-        }
-        if (isUserInput(message.message)) continue;
-        DispatchMessageW(&message);
+// The system stays awake from the first command to the last one; the report of the outcome may
+// wait for the person as long as it likes.
+void startSending() {
+    SendingCommands = true;
+    frontendKeepSystemAwake(true);
+}
+
+void stopSending() {
+    frontendKeepSystemAwake(false);
+    SendingCommands = false;
+}
+
+void failAwakeUpdate(unsigned stepMessage, std::int32_t result, std::uint32_t lastError) {
+    stopSending();
+    reportUpdateFailure(stepMessage, result, lastError);
+}
+
+void runUpdateSteps() {
+    if (!isDeviceLinkOpen(DeviceLink)) {
+        reportUpdateFailure(MSG_UNIT_NOT_DETECTED, RESULT_NO_LINK, frontendLastError());
+        return;
     }
-}
+    if (!frontendAsk(UpdateQuestion::Warning)) return;
+    if (isVersionQuestionNeeded(escFirmwareVersion(DeviceLink)) && !frontendAsk(UpdateQuestion::OlderFirmware)) return;
 
-void pauseResponsively(std::uint32_t ms) { waitAtLeast(ms, handleMessagesDuringUpdate); }
-
-// The progress window has no close box; a close request that reaches it anyway is refused, so the
-// transfer can only end by itself.
-LRESULT CALLBACK progressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_CLOSE || (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE)) return 0;
-    return CallWindowProcW(ProgressBarWindowProc, window, message, wParam, lParam);
-}
-
-void raiseDialogAndProgress(HWND progress) {
-    SetWindowPos(MainDialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
-    SetWindowPos(progress, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
-}
-
-void setProgress(HWND progress, std::uint32_t position) { SendMessageW(progress, PBM_SETPOS, position, 0); }
-
-HWND createProgressWindow() {
-    RECT dialog;
-    GetWindowRect(MainDialog, &dialog);
-    const WindowOrigin origin = progressWindowOrigin(dialog.left, dialog.top, dialog.right, dialog.bottom);
-    wchar_t title[TEXT_BUFFER_CHARS];
-    loadMessage(MSG_PROGRESS_TITLE, title);
-    HWND progress = CreateWindowExW(0, PROGRESS_CLASSW, title, WS_VISIBLE | PBS_SMOOTH, origin.x, origin.y,
-                                    PROGRESS_WINDOW_WIDTH, PROGRESS_WINDOW_HEIGHT, MainDialog, nullptr, AppInstance,
-                                    nullptr);
-    if (progress != nullptr) {
-        ProgressBarWindowProc = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrW(progress, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(progressWindowProc)));
+    FirmwareImage image{};
+    if (!loadFirmwareImage(&image) || !isSendableImageSize(image.size)) {
+        // Nothing has been sent: the ESC keeps its firmware.
+        reportUpdateFailure(MSG_BLOCK_WRITE_FAILED, IMAGE_MISSING_CODE, frontendLastError());
+        return;
     }
-    return progress;
+
+    startSending();
+    StepOutcome step = runStep([] { return setSystemLock(DeviceLink, 1); });
+    if (step.result != RESULT_OK) return failAwakeUpdate(MSG_SYSTEM_LOCK_FAILED, step.result, step.lastError);
+
+    frontendWaitUntil(after(step.endedAtUs, STEP_PAUSE_MS));
+    step = runStep([] { return setWriteProtection(DeviceLink, 0); });
+    if (step.result != RESULT_OK) return failAwakeUpdate(MSG_WRITE_PROTECTION_FAILED, step.result, step.lastError);
+
+    frontendWaitUntil(after(step.endedAtUs, STEP_PAUSE_MS));
+    step = runStep([] { return eraseFirmware(DeviceLink); });
+    // The ESC needs this time after an erase whatever its outcome, before anything else is sent;
+    // the last error is the one after this wait, which leaves it as the erase left it.
+    const std::uint64_t settledAtUs = after(step.endedAtUs, ERASE_SETTLE_MS);
+    frontendWaitUntil(settledAtUs);
+    if (step.result != RESULT_OK) return failAwakeUpdate(MSG_ERASE_FAILED, step.result, frontendLastError());
+
+    frontendWaitUntil(after(settledAtUs, STEP_PAUSE_MS));
+    step = runStep([] { return setWriteAddress(DeviceLink); });
+    if (step.result != RESULT_OK) return failAwakeUpdate(MSG_WRITE_ADDRESS_FAILED, step.result, step.lastError);
+
+    frontendWaitUntil(after(step.endedAtUs, STEP_PAUSE_MS));
+    std::uint32_t transferError = 0;
+    const std::int32_t transferred = transferImage(image.bytes, image.size, &transferError);
+    if (transferred != RESULT_OK) return failAwakeUpdate(MSG_BLOCK_WRITE_FAILED, transferred, transferError);
+
+    // The image is in; whether the unit restores protection and lock is not examined.
+    setWriteProtection(DeviceLink, 1);
+    setSystemLock(DeviceLink, 0);
+    stopSending();
+    setEscFirmwareVersion(DeviceLink, IMAGE_FIRMWARE_VERSION);
+    frontendReportSuccess();
 }
 
 }  // namespace
 
 bool isFirmwareUpdateRunning() { return UpdateRunning; }
-
-// The image stays in the module's resources and is sent from there in place. Stored under one
-// language only, it is found whatever the user's language, since the lookup names none.
-bool loadFirmwareImage(FirmwareImage* image) {
-    HRSRC resource = FindResourceW(AppInstance, MAKEINTRESOURCEW(IMAGE_RESOURCE_ID), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
-    if (resource == nullptr) return false;
-    HGLOBAL loaded = LoadResource(AppInstance, resource);
-    const DWORD size = SizeofResource(AppInstance, resource);
-    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
-    if (bytes == nullptr || !isSendableImageSize(size)) return false;
-    *image = {static_cast<const std::uint8_t*>(bytes), size};
-    return true;
-}
-
-std::int32_t transferImage(const std::uint8_t* image, std::uint32_t imageBytes, DWORD* lastError) {
-    HWND progress = createProgressWindow();
-    setProgress(progress, 0);
-    raiseDialogAndProgress(progress);
-
-    std::uint8_t tailBuffer[BLOCK_BYTES];
-    std::uint32_t remaining = imageBytes;
-    const std::uint8_t* cursor = image;
-    HWND raisedWindow = nullptr;
-    while (remaining != 0) {
-        const TransferBlock block = nextTransferBlock(cursor, remaining, tailBuffer);
-        const std::int32_t result = writeDataBlock(DeviceLink, block.data, block.wordCount);
-        if (result != RESULT_OK) {
-            *lastError = GetLastError();
-            DestroyWindow(progress);
-            return result;
-        }
-        cursor += block.imageBytes;
-        remaining -= block.imageBytes;
-        setProgress(progress, progressPosition(imageBytes, remaining));
-
-        // Bring the windows forward once, and only while the user is looking at this program.
-        if (raisedWindow != MainDialog && raisedWindow != progress) {
-            HWND foreground = GetForegroundWindow();
-            if (foreground == MainDialog || foreground == progress) {
-                raisedWindow = foreground;
-                raiseDialogAndProgress(progress);
-                ShowWindow(MainDialog, SW_SHOW);
-                ShowWindow(progress, SW_SHOW);
-            }
-        }
-        pauseResponsively(STEP_PAUSE_MS);
-    }
-    DestroyWindow(progress);
-    return RESULT_OK;
-}
-
-void reportUpdateFailure(const wchar_t* text, const wchar_t* caption, std::int32_t code, DWORD lastError) {
-    closeDeviceLink(DeviceLink);
-    EnableWindow(GetDlgItem(MainDialog, IDC_UPDATE_BUTTON), FALSE);
-    refreshVersionDisplay();
-
-    wchar_t errorLineFormat[TEXT_BUFFER_CHARS];
-    loadMessage(MSG_ERROR_CODE_LINE, errorLineFormat);
-    wchar_t boxText[TEXT_BUFFER_CHARS];
-    composeFailureText(boxText, TEXT_BUFFER_CHARS, text, errorLineFormat, code, lastError);
-    MessageBoxW(MainDialog, boxText, caption, MB_OK | MB_ICONERROR);
-
-    wchar_t status[TEXT_BUFFER_CHARS];
-    loadMessage(MSG_UPDATE_FAILED_STATUS, status);
-    setStatusText(status, false);
-}
-
-namespace {
-
-// The last error belongs to the failed step: it is taken before anything else is called.
-void failUpdate(unsigned textId, std::int32_t result, DWORD lastError) {
-    wchar_t caption[TEXT_BUFFER_CHARS];
-    wchar_t text[TEXT_BUFFER_CHARS];
-    loadMessage(MSG_UPDATE_FAILED_CAPTION, caption);
-    loadMessage(textId, text);
-    reportUpdateFailure(text, caption, result, lastError);
-}
-
-bool userConfirms(unsigned textId, unsigned captionId, UINT buttonsAndIcon, int confirmingAnswer) {
-    wchar_t caption[TEXT_BUFFER_CHARS];
-    wchar_t text[TEXT_BUFFER_CHARS];
-    loadMessage(captionId, caption);
-    loadMessage(textId, text);
-    return MessageBoxW(MainDialog, text, caption, buttonsAndIcon) == confirmingAnswer;
-}
-
-void runUpdateSteps() {
-    if (!isDeviceLinkOpen(DeviceLink)) {
-        failUpdate(MSG_UNIT_NOT_DETECTED, RESULT_NO_LINK, GetLastError());
-        return;
-    }
-    if (!userConfirms(MSG_UPDATE_WARNING, MSG_UPDATE_WARNING_CAPTION, MB_OKCANCEL | MB_ICONEXCLAMATION, IDOK)) return;
-    if (isVersionQuestionNeeded(escFirmwareVersion(DeviceLink)) &&
-        !userConfirms(MSG_OLDER_FIRMWARE_QUESTION, MSG_NEWER_FIRMWARE_CAPTION, MB_YESNO | MB_ICONEXCLAMATION, IDYES)) {
-        return;
-    }
-
-    FirmwareImage image;
-    if (!loadFirmwareImage(&image)) {
-        failUpdate(MSG_BLOCK_WRITE_FAILED, IMAGE_MISSING_CODE, GetLastError());
-        return;
-    }
-
-    std::int32_t result = setSystemLock(DeviceLink, 1);
-    if (result != RESULT_OK) return failUpdate(MSG_SYSTEM_LOCK_FAILED, result, GetLastError());
-
-    pauseResponsively(STEP_PAUSE_MS);
-    result = setWriteProtection(DeviceLink, 0);
-    if (result != RESULT_OK) return failUpdate(MSG_WRITE_PROTECTION_FAILED, result, GetLastError());
-
-    pauseResponsively(STEP_PAUSE_MS);
-    result = eraseFirmware(DeviceLink);
-    // The ESC needs this time after an erase whatever its outcome, before anything else is sent.
-    pauseResponsively(ERASE_SETTLE_MS);
-    if (result != RESULT_OK) return failUpdate(MSG_ERASE_FAILED, result, GetLastError());
-
-    pauseResponsively(STEP_PAUSE_MS);
-    result = setWriteAddress(DeviceLink);
-    if (result != RESULT_OK) return failUpdate(MSG_WRITE_ADDRESS_FAILED, result, GetLastError());
-
-    pauseResponsively(STEP_PAUSE_MS);
-    DWORD transferError = 0;
-    result = transferImage(image.bytes, image.size, &transferError);
-    if (result != RESULT_OK) return failUpdate(MSG_BLOCK_WRITE_FAILED, result, transferError);
-
-    // The image is in; whether the unit restores protection and lock is not examined.
-    setWriteProtection(DeviceLink, 1);
-    setSystemLock(DeviceLink, 0);
-    setEscFirmwareVersion(DeviceLink, IMAGE_FIRMWARE_VERSION);
-    EnableWindow(GetDlgItem(MainDialog, IDC_UPDATE_BUTTON), FALSE);
-    refreshVersionDisplay();
-    wchar_t status[TEXT_BUFFER_CHARS];
-    loadMessage(MSG_UPDATE_SUCCEEDED, status);
-    setStatusText(status, false);
-}
-
-}  // namespace
+bool isFirmwareUpdateSending() { return SendingCommands; }
 
 void runFirmwareUpdate() {
     UpdateRunning = true;
     runUpdateSteps();
-    // Whatever the user did during the last steps is dropped while the update still counts as running.
-    handleMessagesDuringUpdate();
     UpdateRunning = false;
+}
+
+std::int32_t transferImage(const std::uint8_t* image, std::uint32_t imageBytes, std::uint32_t* lastError) {
+    frontendProgressStart(imageBytes);
+
+    std::uint8_t tailBuffer[BLOCK_BYTES];
+    std::uint32_t remaining = imageBytes;
+    const std::uint8_t* cursor = image;
+    bool raised = false;
+    while (remaining != 0) {
+        const TransferBlock block = nextTransferBlock(cursor, remaining, tailBuffer);
+        const std::int32_t result = writeDataBlock(DeviceLink, block.data, block.wordCount);
+        if (result != RESULT_OK) {
+            *lastError = frontendLastError();
+            frontendProgressEnd();
+            return result;
+        }
+        const std::uint64_t repliedAtUs = frontendClockUs();
+        cursor += block.imageBytes;
+        remaining -= block.imageBytes;
+        frontendProgressPosition(progressPosition(imageBytes, remaining), imageBytes - remaining, imageBytes);
+        // Brought forward once, and only while the person is looking at this program.
+        if (!raised) raised = frontendProgressRaise();
+        frontendWaitUntil(after(repliedAtUs, STEP_PAUSE_MS));
+    }
+    frontendProgressEnd();
+    return RESULT_OK;
+}
+
+void reportUpdateFailure(unsigned stepMessage, std::int32_t code, std::uint32_t lastError) {
+    closeDeviceLink(DeviceLink);
+    frontendReportFailure(stepMessage, code, lastError);
 }

@@ -20,6 +20,9 @@ void runFirmwareUpdate();
 // True while runFirmwareUpdate runs. A front end that handles messages during the update's waits
 // must then ignore every command that would end or repeat it.
 bool isFirmwareUpdateRunning();
+// True from the update's first command to its last one, the stretch in which the link must not be
+// closed under it: a unit that goes away then fails the next command as the device's own failure.
+bool isFirmwareUpdateSending();
 
 // Sends the image block by block after the write address was set. 0 when every block was
 // accepted, else the failed block's result with the system's last error right after it.

@@ -1,15 +1,12 @@
 #include "update/update_logic.h"
 
-#include <cstring>
-#include <cwchar>
+#include "device/device_link.h"
+#include "update/bounded_format.h"
 
-namespace {
-constexpr std::int32_t CODE_WITHOUT_ERROR_LINE = -1;
-constexpr std::uint16_t NO_FIRMWARE_VERSION = 0xFFFF;
-}  // namespace
+#include <cstring>
 
 bool isVersionQuestionNeeded(std::uint16_t escFirmwareVersion) {
-    return escFirmwareVersion >= IMAGE_FIRMWARE_VERSION && escFirmwareVersion != NO_FIRMWARE_VERSION;
+    return escFirmwareVersion >= IMAGE_FIRMWARE_VERSION && escFirmwareVersion != ESC_WITHOUT_FIRMWARE;
 }
 
 bool isSendableImageSize(std::uint32_t imageBytes) {
@@ -36,19 +33,12 @@ TransferBlock nextTransferBlock(const std::uint8_t* cursor, std::uint32_t remain
 
 void composeFailureText(wchar_t* buffer, std::size_t bufferChars, const wchar_t* stepText,
                         const wchar_t* errorLineFormat, std::int32_t code, std::uint32_t lastError) {
-    if (bufferChars == 0) return;
-    if (code == CODE_WITHOUT_ERROR_LINE) {
-        std::swprintf(buffer, bufferChars, L"%ls", stepText);
+    if (code == RESULT_NO_LINK) {
+        formatBounded(buffer, bufferChars, L"%ls", stepText);
         return;
     }
-    wchar_t errorLine[2048];
-    // A format that does not print lets the line fall back to empty rather than to garbage.
-    if (std::swprintf(errorLine, sizeof errorLine / sizeof errorLine[0], errorLineFormat,
-                      static_cast<unsigned>(code), static_cast<unsigned>(lastError)) < 0) {
-        errorLine[0] = L'\0';
-    }
-    if (std::swprintf(buffer, bufferChars, L"%ls\r\n%ls", stepText, errorLine) < 0) {
-        // Too long for the buffer: keep what fits.
-        buffer[bufferChars - 1] = L'\0';
-    }
+    wchar_t errorLine[TEXT_BUFFER_CHARS];
+    formatBounded(errorLine, TEXT_BUFFER_CHARS, errorLineFormat, static_cast<unsigned>(code),
+                  static_cast<unsigned>(lastError));
+    formatBounded(buffer, bufferChars, L"%ls\r\n%ls", stepText, errorLine);
 }

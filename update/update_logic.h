@@ -13,6 +13,11 @@ constexpr std::uint8_t TAIL_FILL_BYTE = 0xFF;
 constexpr std::uint32_t PROGRESS_FULL = 100;
 constexpr int PROGRESS_WINDOW_WIDTH = 400;
 constexpr int PROGRESS_WINDOW_HEIGHT = 50;
+// An image the program cannot supply shows this code (ERROR_RESOURCE_DATA_NOT_FOUND) in the error
+// report instead of a command result.
+constexpr std::int32_t IMAGE_MISSING_CODE = 1813;
+// Every text the program shows is put together in a buffer of this many wide characters.
+constexpr std::size_t TEXT_BUFFER_CHARS = 2048;
 // (size − remaining) × 100 must fit the 32-bit product the progress is computed in.
 constexpr std::uint32_t MAX_IMAGE_BYTES = 0xFFFFFFFFu / PROGRESS_FULL;
 

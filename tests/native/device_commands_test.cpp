@@ -392,37 +392,6 @@ TEST_F(Commands, AnUnaskedReplyWaitingBeforeARequestIsDiscarded) {
 
 namespace {
 
-// The whole update as the procedure sends it, against the simulated ESC: afterwards the flash holds
-// the image and nothing else, and the ESC reports the new firmware.
-TEST_F(LinkTest, AnUpdateSequenceLeavesTheImageInTheEscFlash) {
-    ASSERT_EQ(plugAndOpen(), RESULT_OK);
-    constexpr std::uint32_t IMAGE_BYTES = 1000;  // 20 blocks of 12 words and a last one of 10
-    std::vector<std::uint8_t> image(IMAGE_BYTES);
-    for (std::uint32_t i = 0; i < IMAGE_BYTES; ++i) image[i] = static_cast<std::uint8_t>((i * 31u + 7u) & 0xFF);
-
-    EXPECT_EQ(setSystemLock(link, 1), RESULT_OK);
-    EXPECT_EQ(setWriteProtection(link, 0), RESULT_OK);
-    EXPECT_EQ(eraseFirmware(link), RESULT_OK);
-    EXPECT_EQ(setWriteAddress(link), RESULT_OK);
-    for (std::uint32_t offset = 0; offset < IMAGE_BYTES; offset += 48) {
-        const std::uint32_t words = std::min<std::uint32_t>(48, IMAGE_BYTES - offset) / 4;
-        ASSERT_EQ(writeDataBlock(link, image.data() + offset, words), RESULT_OK) << offset;
-    }
-    EXPECT_EQ(setWriteProtection(link, 1), RESULT_OK);
-    EXPECT_EQ(setSystemLock(link, 0), RESULT_OK);
-
-    const SimUnit& esc = sim();
-    EXPECT_EQ(0, std::memcmp(esc.flash.data(), image.data(), IMAGE_BYTES));
-    for (std::uint32_t i = IMAGE_BYTES; i < SIM_FLASH_BYTES; ++i) ASSERT_EQ(esc.flash[i], 0xFF) << i;
-    EXPECT_EQ(simCountRequests(esc, CMD_WRITE_DATA), 21u);
-    EXPECT_EQ(esc.transcript.back().bytes[1], CMD_SYSTEM_LOCK);
-    EXPECT_TRUE(esc.writeProtection);
-    EXPECT_FALSE(esc.systemLock);
-
-    ASSERT_EQ(openDeviceLink(link), RESULT_OK);
-    EXPECT_EQ(escFirmwareVersion(link), 0x0200);
-}
-
 TEST_F(LinkTest, DataBlocksUnderProtectionAreRefusedByTheUnit) {
     ASSERT_EQ(plugAndOpen(), RESULT_OK);
     std::uint8_t block[48] = {};

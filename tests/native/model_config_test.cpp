@@ -1,5 +1,6 @@
 // The model table, the compatibility test and the stand-in images.
 #include "model/compatibility.h"
+#include "model/model_table.h"
 #include "model/stand_in_image.h"
 
 #include <gtest/gtest.h>
@@ -13,24 +14,13 @@
 
 namespace {
 
-struct ModelRow {
-    const wchar_t* name;
-    std::uint8_t idByte;
-    std::uint16_t imageResourceId;
-    std::uint32_t imageBytes;
-};
-
-const ModelRow MODEL_ROWS[] = {
-#include "model/model_rows.inc"
-};
-
 TEST(ModelTableTest, HoldsTheThreeModelsExactly) {
     const ModelRow expected[] = {
         {L"ZEPHANT 60 LV", 0x3C, 140, 97536},
         {L"ZEPHANT 140 LV", 0x8C, 142, 97184},
         {L"ZEPHANT 90 LV", 0x5A, 141, 97536},
     };
-    ASSERT_EQ(sizeof MODEL_ROWS / sizeof MODEL_ROWS[0], 3u);
+    ASSERT_EQ(MODEL_ROW_COUNT, 3u);
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         EXPECT_STREQ(MODEL_ROWS[i].name, expected[i].name);

@@ -34,7 +34,7 @@ protected:
         RigMessageBox box;
         ASSERT_TRUE(rigWaitMessageBox(program, box, 5000));
         EXPECT_TRUE(sameText(expectedText(40033), box.caption));
-        std::wstring prefix = expectedIncompatiblePrefix(build, RigLanguage::English);
+        std::wstring prefix = expectedIncompatibleText(build, RigLanguage::English);
         EXPECT_TRUE(sameText(prefix, box.text.substr(0, prefix.size())));
         EXPECT_EQ(std::vector<int>{IDOK}, box.buttons) << "a single OK button";
         // The box comes first: the status area does not yet name the cause.
@@ -455,7 +455,7 @@ TEST_F(GermanPresence, AnEscOfAnotherModelInGerman) {
     RigMessageBox box;
     ASSERT_TRUE(rigWaitMessageBox(program, box, 5000));
     EXPECT_TRUE(sameText(L"Regler inkompatibel", box.caption));
-    std::wstring prefix = expectedIncompatiblePrefix(rigBuild90(), RigLanguage::German);
+    std::wstring prefix = expectedIncompatibleText(rigBuild90(), RigLanguage::German);
     EXPECT_TRUE(sameText(prefix, box.text.substr(0, prefix.size())));
     EXPECT_FALSE(rigScreenshot(&program, "quenlor-zephant-90-lv-german-incompatible").empty());
     ASSERT_TRUE(rigAnswerMessageBox(box, IDOK));

@@ -5,7 +5,7 @@ const wchar_t DEFAULT_BOOTLOADER_VERSION[] = L"2.3";
 const wchar_t DEFAULT_ESC_VERSION[] = L"1.5";
 
 const ExpectedText& expectedEntry(std::uint16_t id) {
-    static const ExpectedText MISSING = {0, false, L"", L""};
+    static const ExpectedText MISSING = {0, L"", L""};
     std::size_t count = 0;
     const ExpectedText* texts = expectedTexts(&count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -26,7 +26,7 @@ std::wstring expectedWithSteps(std::uint16_t causeId) {
     return expectedText(causeId) + L"\r\n\r\n" + expectedText(40001);
 }
 
-std::wstring expectedIncompatiblePrefix(const RigBuild& build, RigLanguage language) {
+std::wstring expectedIncompatibleText(const RigBuild& build, RigLanguage language) {
     std::wstring format = expectedText(40034, language);
     std::size_t at = format.find(L"%s");
     EXPECT_NE(at, std::wstring::npos);

@@ -10,10 +10,9 @@
 #include <cstdint>
 #include <string>
 
-// One catalogue entry. prefixOnly: the text continues with a sentence of our own (40034).
+// One catalogue entry.
 struct ExpectedText {
     std::uint16_t id;
-    bool prefixOnly;
     const wchar_t* english;
     const wchar_t* german;
 };
@@ -26,8 +25,8 @@ std::wstring expectedText(std::uint16_t id, RigLanguage language);
 std::wstring expectedText(std::uint16_t id);
 // A cause followed by an empty line and the connection steps, as the status area shows it.
 std::wstring expectedWithSteps(std::uint16_t causeId);
-// Message 40034 up to and including "Other models are not supported." with the model filled in.
-std::wstring expectedIncompatiblePrefix(const RigBuild& build, RigLanguage language);
+// Message 40034 with the model filled in.
+std::wstring expectedIncompatibleText(const RigBuild& build, RigLanguage language);
 
 // Exact comparison of two texts; a failure shows both with line breaks spelled out.
 ::testing::AssertionResult sameText(const std::wstring& expected, const std::wstring& actual);

@@ -2,16 +2,12 @@
 // benchmark.
 #pragma once
 
+#include "device/device_link.h"
 #include "sim/sim_unit.h"
 
 #include <cstdint>
 #include <vector>
 
-constexpr std::uint8_t CMD_SYSTEM_LOCK = 0x0B;
-constexpr std::uint8_t CMD_WRITE_DATA = 0x1B;
-constexpr std::uint8_t CMD_ERASE_FIRMWARE = 0x1E;
-constexpr std::uint8_t CMD_SET_WRITE_ADDRESS = 0x1F;
-constexpr std::uint8_t CMD_WRITE_PROTECT = 0x20;
 
 inline bool isUpdateCommand(std::uint8_t command) {
     return command == CMD_SYSTEM_LOCK || command == CMD_WRITE_DATA || command == CMD_ERASE_FIRMWARE ||
