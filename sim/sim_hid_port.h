@@ -1,9 +1,10 @@
-// The HID port of the native tests: device/hid_port.h implemented over a bus of simulated devices
-// with a virtual clock. Waits and read time-outs advance the clock instead of taking time, so a
+// The HID port of the simulated programming unit (SIM_HID_PORT): device/hid_port.h implemented over
+// a bus of simulated devices with a virtual clock. Waits and read time-outs advance the clock instead of taking time, so a
 // unit that never answers costs the tests nothing. Tests set the bus up and read it back through
 // the plain functions below; everything is single-threaded.
 #pragma once
 
+#include "device/hid_port.h"
 #include "device/platform.h"
 #include "sim/sim_unit.h"
 
@@ -16,7 +17,8 @@ struct SimBusDevice {
     SimUnit unit;
     std::wstring path;
     bool present = true;             // listed by the scan; unplugged devices fail every call
-    bool openable = true;            // false: held exclusively elsewhere, the open fails
+    bool openable = true;            // false: the open fails with openRefusal
+    HidOpenFailure openRefusal = HidOpenFailure::Busy;  // held exclusively elsewhere, unless told otherwise
     bool attributesReadable = true;  // false: reading vendor and product ID fails
     bool lengthsReadable = true;     // false: reading the report lengths fails
     std::uint32_t opens = 0;         // successful opens of this device
@@ -27,7 +29,11 @@ struct SimBusDevice {
     std::size_t scriptedUsed = 0;
 };
 
-// An empty bus: no devices, clock at 0, every counter 0, the interface list available.
+// Failures are reported as errno values (ETIMEDOUT, ENODEV, EIO, EACCES, EBUSY, ENOENT).
+extern const HidPort SIM_HID_PORT;
+
+// An empty bus: no devices, clock at 0, every counter 0, the interface list available; and
+// SIM_HID_PORT chosen as the HID port.
 void simBusReset();
 // Plugs a device in after those present; returns its number. Its path names vendor, product and
 // number, as a system's interface path would.
@@ -48,6 +54,7 @@ void simBusAdvanceMs(std::uint32_t ms);
 
 struct SimBusCounters {
     std::uint32_t scans = 0;
+    std::uint32_t listings = 0;     // hidPortListInterfaces calls
     std::uint32_t openCalls = 0;    // hidPortOpen, successful or not
     std::uint32_t closeCalls = 0;   // hidPortClose on an open handle
     std::uint32_t badCloses = 0;    // hidPortClose on a handle that was not open
