@@ -60,16 +60,21 @@ void sleepOnTimer(HANDLE timer, LONGLONG sleepUs, PendingMessageHandler handleMe
 
 }  // namespace
 
-void waitAtLeast(std::uint32_t ms, PendingMessageHandler handleMessages) {
+std::uint64_t monotonicNowUs() {
     static const LONGLONG frequency = counterFrequency();
+    const LONGLONG now = counterNow();
+    // Split, so that the product cannot overflow however long the system has been running.
+    return static_cast<std::uint64_t>((now / frequency) * US_PER_S + (now % frequency) * US_PER_S / frequency);
+}
+
+void waitUntilUs(std::uint64_t deadlineUs, PendingMessageHandler handleMessages) {
     static HANDLE timer = createWaitTimer();
     // The caller reports the last error of the step before the wait; nothing in here may change it.
     const DWORD lastError = GetLastError();
-    const LONGLONG deadline = counterNow() + (static_cast<LONGLONG>(ms) * frequency + 999) / 1000;
     for (;;) {
-        const LONGLONG left = deadline - counterNow();
-        if (left <= 0) break;
-        const LONGLONG leftUs = left * US_PER_S / frequency;
+        const std::uint64_t nowUs = monotonicNowUs();
+        if (nowUs >= deadlineUs) break;
+        const LONGLONG leftUs = static_cast<LONGLONG>(deadlineUs - nowUs);
         if (leftUs > COUNTER_WATCH_US) {
             LONGLONG sleepUs = leftUs - COUNTER_WATCH_US;
             if (handleMessages != nullptr && sleepUs > RESPONSIVE_SLICE_US) sleepUs = RESPONSIVE_SLICE_US;
@@ -79,4 +84,9 @@ void waitAtLeast(std::uint32_t ms, PendingMessageHandler handleMessages) {
         }
     }
     SetLastError(lastError);
+}
+
+void waitAtLeast(std::uint32_t ms, PendingMessageHandler handleMessages) {
+    // The clock reads whole microseconds, rounded down: one more keeps the wait from ending early.
+    waitUntilUs(monotonicNowUs() + std::uint64_t{ms} * 1000 + 1, handleMessages);
 }
