@@ -207,6 +207,7 @@ int simBusAdd(const SimConfig& config, bool openable) {
     return number;
 }
 
+int simBusDeviceCount() { return static_cast<int>(Bus.devices.size()); }
 SimBusDevice& simBusDevice(int device) { return Bus.devices.at(static_cast<std::size_t>(device)); }
 SimUnit& simBusUnit(int device) { return simBusDevice(device).unit; }
 const wchar_t* simBusPath(int device) { return simBusDevice(device).path.c_str(); }

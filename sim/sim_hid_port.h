@@ -38,6 +38,8 @@ void simBusReset();
 // Plugs a device in after those present; returns its number. Its path names vendor, product and
 // number, as a system's interface path would.
 int simBusAdd(const SimConfig& config, bool openable = true);
+// Devices ever plugged in since the reset, unplugged ones included; they are numbered from 0.
+int simBusDeviceCount();
 SimBusDevice& simBusDevice(int device);
 SimUnit& simBusUnit(int device);
 const wchar_t* simBusPath(int device);
