@@ -89,6 +89,9 @@ struct OpenUnit {
 
 OpenUnit* unitOf(HANDLE handle) { return static_cast<OpenUnit*>(handle); }
 
+// The link never passes a handle it did not get from the open, but a closed one must still fail.
+bool isOpenHandle(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+
 HidScanOutcome scanInterfaces(HidInterfaceVisitor visit, void* context) {
     if (!ensureInitialised()) {
         failWith(EIO);
@@ -194,13 +197,14 @@ HANDLE openInterface(const wchar_t* path, HidOpenFailure* failure) {
 }
 
 void closeInterface(HANDLE handle) {
-    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return;
+    if (!isOpenHandle(handle)) return;
     OpenUnit* unit = unitOf(handle);
     hid_close(unit->device);
     delete unit;
 }
 
 bool getAttributes(HANDLE handle, std::uint16_t* vendorId, std::uint16_t* productId) {
+    if (!isOpenHandle(handle)) return failWith(EBADF);
     const OpenUnit* unit = unitOf(handle);
     *vendorId = unit->vendorId;
     *productId = unit->productId;
@@ -238,6 +242,7 @@ int readReportDescriptor(const OpenUnit& unit, std::uint8_t (&descriptor)[MAX_DE
 }
 
 bool getReportLengths(HANDLE handle, std::uint16_t* inputBytes, std::uint16_t* outputBytes) {
+    if (!isOpenHandle(handle)) return failWith(EBADF);
     std::uint8_t descriptor[MAX_DESCRIPTOR_BYTES];
     const int bytes = readReportDescriptor(*unitOf(handle), descriptor);
     if (bytes < 0) return failWith(errnoOr(EIO));
@@ -249,6 +254,7 @@ bool getReportLengths(HANDLE handle, std::uint16_t* inputBytes, std::uint16_t* o
 }
 
 bool discardPendingInput(HANDLE handle) {
+    if (!isOpenHandle(handle)) return failWith(EBADF);
     hid_device* device = unitOf(handle)->device;
     std::uint8_t scratch[DISCARD_BUFFER_BYTES];
     for (int report = 0; report < MAX_DISCARDED_REPORTS; ++report) {
@@ -264,6 +270,7 @@ bool discardPendingInput(HANDLE handle) {
 // transfer after 5 s (as long as ours), on macOS the system's own limit applies.
 bool writeReport(HANDLE handle, const std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
     (void)timeoutMs;
+    if (!isOpenHandle(handle)) return failWith(EBADF);
     errno = 0;
     const int bytes = hid_write(unitOf(handle)->device, report, length);
     if (bytes < 0) return failWith(errnoOr(ENODEV));
@@ -275,6 +282,7 @@ bool writeReport(HANDLE handle, const std::uint8_t* report, std::uint32_t length
 // With numbered reports hidapi hands out the report ID as the first byte, as the Windows port
 // does, so the link sees the same bytes on every system. A shorter report leaves the rest zero.
 bool readReport(HANDLE handle, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+    if (!isOpenHandle(handle)) return failWith(EBADF);
     const int timeout = timeoutMs > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(timeoutMs);
     errno = 0;
     const int bytes = hid_read_timeout(unitOf(handle)->device, report, length, timeout);

@@ -365,3 +365,40 @@ TEST_F(HidapiPort, AShortReportIsZeroFilledAndCarriesItsReportId) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HidapiPort, AnInvalidHandleFailsEveryCallWithEBadF) {
+    std::uint16_t a = 0;
+    std::uint16_t b = 0;
+    std::uint8_t report[60] = {REQUEST_REPORT_ID};
+    struct Case {
+        const char* label;
+        bool (*call)(std::uint16_t*, std::uint16_t*, std::uint8_t*);
+    };
+    const Case cases[] = {
+        {"attributes", [](std::uint16_t* x, std::uint16_t* y, std::uint8_t*) {
+             return hidPortGetAttributes(INVALID_HANDLE_VALUE, x, y);
+         }},
+        {"lengths", [](std::uint16_t* x, std::uint16_t* y, std::uint8_t*) {
+             return hidPortGetReportLengths(INVALID_HANDLE_VALUE, x, y);
+         }},
+        {"flush", [](std::uint16_t*, std::uint16_t*, std::uint8_t*) {
+             return hidPortDiscardPendingInput(INVALID_HANDLE_VALUE);
+         }},
+        {"write", [](std::uint16_t*, std::uint16_t*, std::uint8_t* r) {
+             return hidPortWrite(INVALID_HANDLE_VALUE, r, 60, WRITE_TIMEOUT_MS);
+         }},
+        {"read", [](std::uint16_t*, std::uint16_t*, std::uint8_t* r) {
+             return hidPortRead(INVALID_HANDLE_VALUE, r, 60, REPLY_TIMEOUT_MS);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_FALSE(c.call(&a, &b, report));
+        EXPECT_EQ(hidPortLastError(), static_cast<std::uint32_t>(EBADF));
+    }
+    hidPortClose(INVALID_HANDLE_VALUE);  // harmless
+}
+
+}  // namespace
