@@ -21,7 +21,7 @@ constexpr std::uint32_t GLOBAL_POP = 0xB;
 
 constexpr std::size_t REPORT_IDS = 256;
 // The lengths are 16-bit values on Windows; a longer report is not one any parser accepts.
-constexpr std::uint64_t MAX_REPORT_BITS = (0xFFFFu - 1u) * 8u;
+constexpr std::uint64_t MAX_REPORT_BITS = std::uint64_t{0xFFFFu - 1u} * 8u;
 constexpr std::size_t MAX_PUSH_DEPTH = 16;
 // Deeper nesting than any real device uses; the limit only keeps a hostile descriptor bounded.
 constexpr std::uint32_t MAX_COLLECTION_DEPTH = 64;
