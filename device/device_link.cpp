@@ -47,10 +47,6 @@ struct ScanContext {
     DeviceLinkRecord* link;
 };
 
-bool isProgrammingUnit(std::uint16_t vendorId, std::uint16_t productId) {
-    return vendorId == UNIT_VENDOR_ID && (productId == PRODUCT_ID_DIALPUCK || productId == PRODUCT_ID_VEXOBOX);
-}
-
 bool takeFirstProgrammingUnit(const wchar_t* path, void* context) {
     HANDLE device = hidPortOpen(path);
     if (device == INVALID_HANDLE_VALUE) return false;
@@ -78,6 +74,10 @@ bool takeFirstProgrammingUnit(const wchar_t* path, void* context) {
 }
 
 }  // namespace
+
+bool isProgrammingUnit(std::uint16_t vendorId, std::uint16_t productId) {
+    return vendorId == UNIT_VENDOR_ID && (productId == PRODUCT_ID_DIALPUCK || productId == PRODUCT_ID_VEXOBOX);
+}
 
 bool isDeviceLinkOpen(const DeviceLinkRecord& link) { return link.deviceHandle != INVALID_HANDLE_VALUE; }
 

@@ -72,6 +72,9 @@ struct DeviceLinkRecord {
 // The program's one link, used only from the dialog's thread.
 extern DeviceLinkRecord DeviceLink;
 
+// The maker's vendor ID with product 1 or 2.
+bool isProgrammingUnit(std::uint16_t vendorId, std::uint16_t productId);
+
 bool isDeviceLinkOpen(const DeviceLinkRecord& link);
 // Puts a record that holds nothing into the closed state (program start, tests).
 void resetDeviceLink(DeviceLinkRecord& link);

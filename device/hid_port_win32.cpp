@@ -57,9 +57,7 @@ bool transferWithin(HANDLE device, bool isWrite, void* buffer, DWORD length, DWO
     return succeeded;
 }
 
-}  // namespace
-
-HidScanOutcome hidPortScanInterfaces(HidInterfaceVisitor visit, void* context) {
+HidScanOutcome scanInterfaces(HidInterfaceVisitor visit, void* context) {
     GUID hidGuid;
     HidD_GetHidGuid(&hidGuid);
     HDEVINFO set = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
@@ -90,15 +88,28 @@ HidScanOutcome hidPortScanInterfaces(HidInterfaceVisitor visit, void* context) {
     }
 }
 
-HANDLE hidPortOpen(const wchar_t* path) {
-    // Overlapped, so that every write and read can be given up when the unit stops answering.
-    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+HidOpenFailure openFailureOf(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED: return HidOpenFailure::AccessDenied;
+        case ERROR_SHARING_VIOLATION: return HidOpenFailure::Busy;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DEVICE_NOT_CONNECTED: return HidOpenFailure::NotFound;
+        default: return HidOpenFailure::Other;
+    }
 }
 
-void hidPortClose(HANDLE device) { CloseHandle(device); }
+HANDLE openInterface(const wchar_t* path, HidOpenFailure* failure) {
+    // Overlapped, so that every write and read can be given up when the unit stops answering.
+    const HANDLE device = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    *failure = device == INVALID_HANDLE_VALUE ? openFailureOf(GetLastError()) : HidOpenFailure::None;
+    return device;
+}
 
-bool hidPortGetAttributes(HANDLE device, std::uint16_t* vendorId, std::uint16_t* productId) {
+void closeInterface(HANDLE device) { CloseHandle(device); }
+
+bool getAttributes(HANDLE device, std::uint16_t* vendorId, std::uint16_t* productId) {
     HIDD_ATTRIBUTES attributes = {};
     attributes.Size = sizeof attributes;
     if (!HidD_GetAttributes(device, &attributes)) return false;
@@ -107,7 +118,7 @@ bool hidPortGetAttributes(HANDLE device, std::uint16_t* vendorId, std::uint16_t*
     return true;
 }
 
-bool hidPortGetReportLengths(HANDLE device, std::uint16_t* inputBytes, std::uint16_t* outputBytes) {
+bool getReportLengths(HANDLE device, std::uint16_t* inputBytes, std::uint16_t* outputBytes) {
     PreparsedData preparsed;
     if (!HidD_GetPreparsedData(device, &preparsed.data)) return false;
     HIDP_CAPS caps = {};
@@ -117,14 +128,50 @@ bool hidPortGetReportLengths(HANDLE device, std::uint16_t* inputBytes, std::uint
     return true;
 }
 
-bool hidPortDiscardPendingInput(HANDLE device) { return HidD_FlushQueue(device) != FALSE; }
+bool discardPendingInput(HANDLE device) { return HidD_FlushQueue(device) != FALSE; }
 
-bool hidPortWrite(HANDLE device, const std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+bool writeReport(HANDLE device, const std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
     return transferWithin(device, true, const_cast<std::uint8_t*>(report), length, timeoutMs);
 }
 
-bool hidPortRead(HANDLE device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+bool readReport(HANDLE device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
     return transferWithin(device, false, report, length, timeoutMs);
 }
 
-void hidPortSleep(std::uint32_t ms) { waitAtLeast(ms, nullptr); }
+void sleepPlainly(std::uint32_t ms) { waitAtLeast(ms, nullptr); }
+
+std::uint32_t lastError() { return GetLastError(); }
+
+struct ListContext {
+    HidInterfaceInfoVisitor visit;
+    void* context;
+    bool stopped;
+};
+
+// Opened without read or write access, an interface still answers for its attributes, even one
+// that another program holds exclusively; nothing can be sent or read through such a handle.
+bool describeInterface(const wchar_t* path, void* context) {
+    ListContext& list = *static_cast<ListContext*>(context);
+    const HANDLE query = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (query == INVALID_HANDLE_VALUE) return false;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    const bool described = getAttributes(query, &vendorId, &productId);
+    CloseHandle(query);
+    if (!described) return false;
+    list.stopped = list.visit(HidInterfaceInfo{path, vendorId, productId}, list.context);
+    return list.stopped;
+}
+
+bool listInterfaces(HidInterfaceInfoVisitor visit, void* context) {
+    ListContext list{visit, context, false};
+    return scanInterfaces(describeInterface, &list) != HidScanOutcome::ListUnavailable;
+}
+
+}  // namespace
+
+extern const HidPort WIN32_HID_PORT = {
+    "win32",       scanInterfaces, listInterfaces, openInterface, closeInterface, getAttributes, getReportLengths,
+    discardPendingInput, writeReport, readReport, sleepPlainly, lastError,
+};

@@ -3,6 +3,7 @@
 #include "device/hid_port.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -18,9 +19,9 @@ struct SimBus {
     std::vector<int> handles;  // device number per handle, -1 once closed
     bool listAvailable = true;
     std::uint64_t clockUs = 0;
+    SimBusCounters counters;
     std::uint32_t lastError = 0;
     SimWriteObserver writeObserver = nullptr;
-    SimBusCounters counters;
 };
 
 SimBus Bus;
@@ -35,9 +36,170 @@ SimBusDevice* presentDevice(HANDLE handle) {
     return d.present ? &d : nullptr;
 }
 
+// The bus reports its failures as errno values, as a POSIX system would, and leaves them in errno.
+bool failWith(int error) {
+    Bus.lastError = static_cast<std::uint32_t>(error);
+    errno = error;
+    return false;
+}
+
+// A transfer that went through leaves no error behind, as on Windows.
+bool succeed() {
+    Bus.lastError = 0;
+    return true;
+}
+
+HidScanOutcome scanInterfaces(HidInterfaceVisitor visit, void* context) {
+    ++Bus.counters.scans;
+    if (!Bus.listAvailable) return HidScanOutcome::ListUnavailable;
+    // The visitor may open devices, never add them, so the list stays as it is during the scan.
+    for (const SimBusDevice& device : Bus.devices) {
+        if (device.present && visit(device.path.c_str(), context)) return HidScanOutcome::Taken;
+    }
+    return HidScanOutcome::Exhausted;
+}
+
+bool listInterfaces(HidInterfaceInfoVisitor visit, void* context) {
+    ++Bus.counters.listings;
+    if (!Bus.listAvailable) return false;
+    for (const SimBusDevice& device : Bus.devices) {
+        if (!device.present) continue;
+        if (visit(HidInterfaceInfo{device.path.c_str(), device.unit.config.vendorId, device.unit.config.productId},
+                  context)) {
+            break;
+        }
+    }
+    return true;
+}
+
+int errnoOfRefusal(HidOpenFailure refusal) {
+    switch (refusal) {
+        case HidOpenFailure::AccessDenied: return EACCES;
+        case HidOpenFailure::Busy: return EBUSY;
+        case HidOpenFailure::NotFound: return ENOENT;
+        case HidOpenFailure::None:
+        case HidOpenFailure::Other: break;
+    }
+    return EIO;
+}
+
+HANDLE openInterface(const wchar_t* path, HidOpenFailure* failure) {
+    ++Bus.counters.openCalls;
+    for (std::size_t i = 0; i < Bus.devices.size(); ++i) {
+        SimBusDevice& device = Bus.devices[i];
+        if (device.path != path) continue;
+        if (!device.present) break;
+        if (!device.openable) {
+            *failure = device.openRefusal;
+            failWith(errnoOfRefusal(device.openRefusal));
+            return INVALID_HANDLE_VALUE;
+        }
+        ++device.opens;
+        ++Bus.counters.openHandles;
+        Bus.handles.push_back(static_cast<int>(i));
+        *failure = HidOpenFailure::None;
+        return handleOf(Bus.handles.size() - 1);
+    }
+    *failure = HidOpenFailure::NotFound;
+    failWith(ENOENT);
+    return INVALID_HANDLE_VALUE;
+}
+
+void closeInterface(HANDLE device) {
+    if (simBusDeviceOfHandle(device) < 0) {
+        ++Bus.counters.badCloses;
+        return;
+    }
+    ++Bus.counters.closeCalls;
+    --Bus.counters.openHandles;
+    Bus.handles[reinterpret_cast<std::uintptr_t>(device) - FIRST_HANDLE] = -1;
+}
+
+bool getAttributes(HANDLE device, std::uint16_t* vendorId, std::uint16_t* productId) {
+    ++Bus.counters.attributeQueries;
+    const SimBusDevice* d = presentDevice(device);
+    if (d == nullptr || !d->attributesReadable) return failWith(ENODEV);
+    *vendorId = d->unit.config.vendorId;
+    *productId = d->unit.config.productId;
+    return true;
+}
+
+bool getReportLengths(HANDLE device, std::uint16_t* inputBytes, std::uint16_t* outputBytes) {
+    const SimBusDevice* d = presentDevice(device);
+    if (d == nullptr || !d->lengthsReadable) return failWith(ENODEV);
+    *inputBytes = d->unit.config.inputReportLength;
+    *outputBytes = d->unit.config.outputReportLength;
+    return true;
+}
+
+bool discardPendingInput(HANDLE device) {
+    ++Bus.counters.discards;
+    SimBusDevice* d = presentDevice(device);
+    if (d == nullptr || d->unit.vanished) return failWith(ENODEV);
+    simDiscardReadyReplies(d->unit, Bus.clockUs);
+    return succeed();
+}
+
+bool writeReport(HANDLE device, const std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+    (void)timeoutMs;  // the simulated unit takes or refuses a request at once
+    ++Bus.counters.writes;
+    if (length > Bus.counters.largestWrite) Bus.counters.largestWrite = length;
+    if (Bus.writeObserver != nullptr) Bus.writeObserver(report, length);
+    SimBusDevice* d = presentDevice(device);
+    if (d == nullptr) return failWith(ENODEV);
+    if (!simWriteRequest(d->unit, report, length, Bus.clockUs)) return failWith(d->unit.vanished ? ENODEV : EIO);
+    if (d->scriptedUsed < d->scriptedReplies.size() && !d->unit.owed.empty()) {
+        const std::vector<std::uint8_t>& script = d->scriptedReplies[d->scriptedUsed++];
+        std::uint8_t* bytes = d->unit.owed.back().bytes;
+        std::memset(bytes, 0, SIM_REPORT_BYTES);
+        if (!script.empty()) std::memcpy(bytes, script.data(), std::min<std::size_t>(script.size(), SIM_REPORT_BYTES));
+    }
+    return succeed();
+}
+
+bool readReport(HANDLE device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
+    ++Bus.counters.reads;
+    if (length > Bus.counters.largestRead) Bus.counters.largestRead = length;
+    SimBusDevice* d = presentDevice(device);
+    if (d == nullptr) return failWith(ENODEV);
+    const std::uint64_t deadlineUs = Bus.clockUs + timeoutMs * US_PER_MS;
+    // With nothing owed a real read would wait for input that never comes.
+    if (d->unit.owed.empty() && !d->unit.vanished) {
+        Bus.clockUs = deadlineUs;
+        ++Bus.counters.readTimeouts;
+        return failWith(ETIMEDOUT);
+    }
+    for (;;) {
+        std::uint64_t readyAtUs = 0;
+        switch (simReadReply(d->unit, report, length, Bus.clockUs, &readyAtUs)) {
+            case SimReadOutcome::Reply: return succeed();
+            case SimReadOutcome::Failed: return failWith(d->unit.vanished ? ENODEV : EIO);
+            case SimReadOutcome::NotYet: break;
+        }
+        if (readyAtUs > deadlineUs) {
+            Bus.clockUs = deadlineUs;
+            ++Bus.counters.readTimeouts;
+            return failWith(ETIMEDOUT);
+        }
+        Bus.clockUs = readyAtUs;
+    }
+}
+
+void sleepVirtually(std::uint32_t ms) { Bus.clockUs += ms * US_PER_MS; }
+
+std::uint32_t lastError() { return Bus.lastError; }
+
 }  // namespace
 
-void simBusReset() { Bus = SimBus{}; }
+extern const HidPort SIM_HID_PORT = {
+    "sim",       scanInterfaces, listInterfaces, openInterface, closeInterface, getAttributes, getReportLengths,
+    discardPendingInput, writeReport, readReport, sleepVirtually, lastError,
+};
+
+void simBusReset() {
+    Bus = SimBus{};
+    useHidPort(SIM_HID_PORT);
+}
 
 int simBusAdd(const SimConfig& config, bool openable) {
     SimBusDevice device;
@@ -53,6 +215,7 @@ int simBusAdd(const SimConfig& config, bool openable) {
     return number;
 }
 
+int simBusDeviceCount() { return static_cast<int>(Bus.devices.size()); }
 SimBusDevice& simBusDevice(int device) { return Bus.devices.at(static_cast<std::size_t>(device)); }
 SimUnit& simBusUnit(int device) { return simBusDevice(device).unit; }
 const wchar_t* simBusPath(int device) { return simBusDevice(device).path.c_str(); }
@@ -64,137 +227,9 @@ int simBusDeviceOfHandle(HANDLE handle) {
     return Bus.handles[value - FIRST_HANDLE];
 }
 
-std::uint32_t simBusLastError() { return Bus.lastError; }
-void simBusObserveWrites(SimWriteObserver observer) { Bus.writeObserver = observer; }
-
-namespace {
-
-bool succeed() {
-    Bus.lastError = 0;
-    return true;
-}
-
-bool fail(std::uint32_t error) {
-    Bus.lastError = error;
-    return false;
-}
-
-// Why I/O on the handle failed: the unit or its device went away, or it refused.
-std::uint32_t failureOf(const SimBusDevice* device, std::uint32_t refusal) {
-    return device == nullptr || device->unit.vanished ? SIM_ERROR_DEVICE_NOT_CONNECTED : refusal;
-}
-
-}  // namespace
-
 void simBusSetListAvailable(bool available) { Bus.listAvailable = available; }
 std::uint64_t simBusClockUs() { return Bus.clockUs; }
 void simBusAdvanceMs(std::uint32_t ms) { Bus.clockUs += ms * US_PER_MS; }
 void simBusAdvanceUs(std::uint64_t us) { Bus.clockUs += us; }
+void simBusObserveWrites(SimWriteObserver observer) { Bus.writeObserver = observer; }
 const SimBusCounters& simBusCounters() { return Bus.counters; }
-
-HidScanOutcome hidPortScanInterfaces(HidInterfaceVisitor visit, void* context) {
-    ++Bus.counters.scans;
-    if (!Bus.listAvailable) return HidScanOutcome::ListUnavailable;
-    // The visitor may open devices, never add them, so the list stays as it is during the scan.
-    for (const SimBusDevice& device : Bus.devices) {
-        if (device.present && visit(device.path.c_str(), context)) return HidScanOutcome::Taken;
-    }
-    return HidScanOutcome::Exhausted;
-}
-
-HANDLE hidPortOpen(const wchar_t* path) {
-    ++Bus.counters.openCalls;
-    for (std::size_t i = 0; i < Bus.devices.size(); ++i) {
-        SimBusDevice& device = Bus.devices[i];
-        if (device.path != path) continue;
-        if (!device.present || !device.openable) return INVALID_HANDLE_VALUE;
-        ++device.opens;
-        ++Bus.counters.openHandles;
-        Bus.handles.push_back(static_cast<int>(i));
-        return handleOf(Bus.handles.size() - 1);
-    }
-    return INVALID_HANDLE_VALUE;
-}
-
-void hidPortClose(HANDLE device) {
-    if (simBusDeviceOfHandle(device) < 0) {
-        ++Bus.counters.badCloses;
-        return;
-    }
-    ++Bus.counters.closeCalls;
-    --Bus.counters.openHandles;
-    Bus.handles[reinterpret_cast<std::uintptr_t>(device) - FIRST_HANDLE] = -1;
-}
-
-bool hidPortGetAttributes(HANDLE device, std::uint16_t* vendorId, std::uint16_t* productId) {
-    ++Bus.counters.attributeQueries;
-    const SimBusDevice* d = presentDevice(device);
-    if (d == nullptr || !d->attributesReadable) return false;
-    *vendorId = d->unit.config.vendorId;
-    *productId = d->unit.config.productId;
-    return true;
-}
-
-bool hidPortGetReportLengths(HANDLE device, std::uint16_t* inputBytes, std::uint16_t* outputBytes) {
-    const SimBusDevice* d = presentDevice(device);
-    if (d == nullptr || !d->lengthsReadable) return false;
-    *inputBytes = d->unit.config.inputReportLength;
-    *outputBytes = d->unit.config.outputReportLength;
-    return true;
-}
-
-bool hidPortDiscardPendingInput(HANDLE device) {
-    ++Bus.counters.discards;
-    SimBusDevice* d = presentDevice(device);
-    if (d == nullptr || d->unit.vanished) return fail(SIM_ERROR_DEVICE_NOT_CONNECTED);
-    simDiscardReadyReplies(d->unit, Bus.clockUs);
-    return succeed();
-}
-
-bool hidPortWrite(HANDLE device, const std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
-    (void)timeoutMs;  // the simulated unit takes or refuses a request at once
-    ++Bus.counters.writes;
-    if (length > Bus.counters.largestWrite) Bus.counters.largestWrite = length;
-    if (Bus.writeObserver != nullptr) Bus.writeObserver(report, length);
-    SimBusDevice* d = presentDevice(device);
-    if (d == nullptr || !simWriteRequest(d->unit, report, length, Bus.clockUs)) {
-        return fail(failureOf(d, SIM_ERROR_GEN_FAILURE));
-    }
-    if (d->scriptedUsed < d->scriptedReplies.size() && !d->unit.owed.empty()) {
-        const std::vector<std::uint8_t>& script = d->scriptedReplies[d->scriptedUsed++];
-        std::uint8_t* bytes = d->unit.owed.back().bytes;
-        std::memset(bytes, 0, SIM_REPORT_BYTES);
-        if (!script.empty()) std::memcpy(bytes, script.data(), std::min<std::size_t>(script.size(), SIM_REPORT_BYTES));
-    }
-    return succeed();
-}
-
-bool hidPortRead(HANDLE device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
-    ++Bus.counters.reads;
-    if (length > Bus.counters.largestRead) Bus.counters.largestRead = length;
-    SimBusDevice* d = presentDevice(device);
-    if (d == nullptr) return fail(SIM_ERROR_DEVICE_NOT_CONNECTED);
-    const std::uint64_t deadlineUs = Bus.clockUs + timeoutMs * US_PER_MS;
-    // With nothing owed a real read would wait for input that never comes.
-    if (d->unit.owed.empty() && !d->unit.vanished) {
-        Bus.clockUs = deadlineUs;
-        ++Bus.counters.readTimeouts;
-        return fail(SIM_ERROR_TIMEOUT);
-    }
-    for (;;) {
-        std::uint64_t readyAtUs = 0;
-        switch (simReadReply(d->unit, report, length, Bus.clockUs, &readyAtUs)) {
-            case SimReadOutcome::Reply: return succeed();
-            case SimReadOutcome::Failed: return fail(failureOf(d, SIM_ERROR_IO_DEVICE));
-            case SimReadOutcome::NotYet: break;
-        }
-        if (readyAtUs > deadlineUs) {
-            Bus.clockUs = deadlineUs;
-            ++Bus.counters.readTimeouts;
-            return fail(SIM_ERROR_TIMEOUT);
-        }
-        Bus.clockUs = readyAtUs;
-    }
-}
-
-void hidPortSleep(std::uint32_t ms) { Bus.clockUs += ms * US_PER_MS; }

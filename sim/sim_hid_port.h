@@ -1,9 +1,10 @@
-// The HID port of the native tests: device/hid_port.h implemented over a bus of simulated devices
-// with a virtual clock. Waits and read time-outs advance the clock instead of taking time, so a
+// The HID port of the simulated programming unit (SIM_HID_PORT): device/hid_port.h implemented over
+// a bus of simulated devices with a virtual clock. Waits and read time-outs advance the clock instead of taking time, so a
 // unit that never answers costs the tests nothing. Tests set the bus up and read it back through
 // the plain functions below; everything is single-threaded.
 #pragma once
 
+#include "device/hid_port.h"
 #include "device/platform.h"
 #include "sim/sim_unit.h"
 
@@ -16,7 +17,8 @@ struct SimBusDevice {
     SimUnit unit;
     std::wstring path;
     bool present = true;             // listed by the scan; unplugged devices fail every call
-    bool openable = true;            // false: held exclusively elsewhere, the open fails
+    bool openable = true;            // false: the open fails with openRefusal
+    HidOpenFailure openRefusal = HidOpenFailure::Busy;  // held exclusively elsewhere, unless told otherwise
     bool attributesReadable = true;  // false: reading vendor and product ID fails
     bool lengthsReadable = true;     // false: reading the report lengths fails
     std::uint32_t opens = 0;         // successful opens of this device
@@ -27,11 +29,17 @@ struct SimBusDevice {
     std::size_t scriptedUsed = 0;
 };
 
-// An empty bus: no devices, clock at 0, every counter 0, the interface list available.
+// Failures are reported as errno values (ETIMEDOUT, ENODEV, EIO, EACCES, EBUSY, ENOENT).
+extern const HidPort SIM_HID_PORT;
+
+// An empty bus: no devices, clock at 0, every counter 0, the interface list available; and
+// SIM_HID_PORT chosen as the HID port.
 void simBusReset();
 // Plugs a device in after those present; returns its number. Its path names vendor, product and
 // number, as a system's interface path would.
 int simBusAdd(const SimConfig& config, bool openable = true);
+// Devices ever plugged in since the reset, unplugged ones included; they are numbered from 0.
+int simBusDeviceCount();
 SimBusDevice& simBusDevice(int device);
 SimUnit& simBusUnit(int device);
 const wchar_t* simBusPath(int device);
@@ -40,13 +48,6 @@ void simBusUnplug(int device);
 // The device an open handle belongs to; -1 for a handle that is not open.
 int simBusDeviceOfHandle(HANDLE handle);
 
-// The system's last error as the port leaves it, as Windows would: 0 after a call that succeeded,
-// one of these after a write or read that failed.
-constexpr std::uint32_t SIM_ERROR_GEN_FAILURE = 31;           // the unit refused the request
-constexpr std::uint32_t SIM_ERROR_IO_DEVICE = 1117;           // the reply was lost on the way
-constexpr std::uint32_t SIM_ERROR_DEVICE_NOT_CONNECTED = 1167;
-constexpr std::uint32_t SIM_ERROR_TIMEOUT = 1460;
-std::uint32_t simBusLastError();
 
 // Called at every hidPortWrite, before the unit sees the request, whether or not it takes it.
 using SimWriteObserver = void (*)(const std::uint8_t* report, std::uint32_t length);
@@ -61,6 +62,7 @@ void simBusAdvanceUs(std::uint64_t us);
 
 struct SimBusCounters {
     std::uint32_t scans = 0;
+    std::uint32_t listings = 0;     // hidPortListInterfaces calls
     std::uint32_t openCalls = 0;    // hidPortOpen, successful or not
     std::uint32_t closeCalls = 0;   // hidPortClose on an open handle
     std::uint32_t badCloses = 0;    // hidPortClose on a handle that was not open

@@ -4,6 +4,7 @@
 #include "tests/native/update_frontend_fake.h"
 
 #include "device/device_link.h"
+#include "device/hid_port.h"
 #include "model/compatibility.h"
 #include "model/model_table.h"
 #include "model/stand_in_image.h"
@@ -15,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -27,6 +29,12 @@ using Course = std::vector<CourseRow>;
 // ---- Rows
 
 constexpr std::uint32_t MS = 1000;
+
+// The simulated port's last errors, errno values as on a POSIX system.
+constexpr std::uint32_t REFUSED = EIO;     // the unit refused the request
+constexpr std::uint32_t LOST = EIO;        // its reply was lost
+constexpr std::uint32_t GONE_ERROR = ENODEV;
+constexpr std::uint32_t TIMED_OUT = ETIMEDOUT;
 
 CourseRow request(std::uint8_t command) { return {CourseStep::Request, command, 0, 0}; }
 CourseRow pause(std::uint32_t ms) { return {CourseStep::Pause, ms * MS, 0, 0}; }
@@ -237,7 +245,7 @@ TEST_F(UpdateCourse, SucceedsWhenBothClosingCommandsFail) {
                        {awake(false), success()}}),
                  "unit gone after the last block");
     expectFlashHolds(esc(), image.bytes);
-    EXPECT_EQ(simBusLastError(), SIM_ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(hidPortLastError(), GONE_ERROR);
     EXPECT_EQ(escFirmwareVersion(DeviceLink), IMAGE_FIRMWARE_VERSION);
 }
 
@@ -275,7 +283,7 @@ struct QuestionCase {
 };
 
 const std::int32_t LOCK_REFUSED = RESULT_WRITE_FAILED;
-const Course LOCK_REFUSED_END = {awake(false), failure(MSG_SYSTEM_LOCK_FAILED, LOCK_REFUSED, SIM_ERROR_GEN_FAILURE)};
+const Course LOCK_REFUSED_END = {awake(false), failure(MSG_SYSTEM_LOCK_FAILED, LOCK_REFUSED, REFUSED)};
 
 TEST_F(UpdateCourse, QuestionsAndDeclines) {
     const QuestionCase cases[] = {
@@ -390,7 +398,7 @@ std::vector<FaultCase> faultCases() {
     const std::int32_t W = RESULT_WRITE_FAILED;
     const std::int32_t R = RESULT_READ_FAILED;
     const std::int32_t S = RESULT_STATE_MISMATCH;
-    const std::uint32_t GONE = SIM_ERROR_DEVICE_NOT_CONNECTED;
+    const std::uint32_t GONE = GONE_ERROR;
     auto ends = [](unsigned message, std::int32_t code, std::uint32_t lastError) {
         return Course{awake(false), failure(message, code, lastError)};
     };
@@ -399,11 +407,11 @@ std::vector<FaultCase> faultCases() {
     std::vector<FaultCase> cases = {
         // The lock: only the state it echoes counts, also in an error reply.
         {"lock: write fails", faultAt(SimFaultKind::FailWrite, CMD_SYSTEM_LOCK),
-         join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, W, SIM_ERROR_GEN_FAILURE)})},
+         join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, W, REFUSED)})},
         {"lock: read fails", faultAt(SimFaultKind::FailRead, CMD_SYSTEM_LOCK),
-         join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, R, SIM_ERROR_IO_DEVICE)})},
+         join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, R, LOST)})},
         {"lock: silent", faultAt(SimFaultKind::NeverAnswer, CMD_SYSTEM_LOCK),
-         join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, R, SIM_ERROR_TIMEOUT)})},
+         join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, R, TIMED_OUT)})},
         {"lock: error reply, low half", errorReplyAt(CMD_SYSTEM_LOCK, LOW_HALF_CODE),
          join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, S, 0)})},
         {"lock: error reply, high half", errorReplyAt(CMD_SYSTEM_LOCK, HIGH_HALF_CODE),
@@ -414,11 +422,11 @@ std::vector<FaultCase> faultCases() {
          join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, W, GONE)})},
         // Protection off.
         {"protection off: write fails", faultAt(SimFaultKind::FailWrite, CMD_WRITE_PROTECT),
-         join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, W, SIM_ERROR_GEN_FAILURE)})},
+         join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, W, REFUSED)})},
         {"protection off: read fails", faultAt(SimFaultKind::FailRead, CMD_WRITE_PROTECT),
-         join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, R, SIM_ERROR_IO_DEVICE)})},
+         join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, R, LOST)})},
         {"protection off: silent", faultAt(SimFaultKind::NeverAnswer, CMD_WRITE_PROTECT),
-         join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, R, SIM_ERROR_TIMEOUT)})},
+         join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, R, TIMED_OUT)})},
         {"protection off: error reply, low half", errorReplyAt(CMD_WRITE_PROTECT, LOW_HALF_CODE),
          join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, LOW_HALF_CODE, 0)})},
         {"protection off: error reply, high half", errorReplyAt(CMD_WRITE_PROTECT, HIGH_HALF_CODE),
@@ -429,11 +437,11 @@ std::vector<FaultCase> faultCases() {
          join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, W, GONE)})},
         // The erase: reported only after its 4000 ms.
         {"erase: write fails", faultAt(SimFaultKind::FailWrite, CMD_ERASE_FIRMWARE),
-         join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, W, SIM_ERROR_GEN_FAILURE)})},
+         join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, W, REFUSED)})},
         {"erase: read fails", faultAt(SimFaultKind::FailRead, CMD_ERASE_FIRMWARE),
-         join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, R, SIM_ERROR_IO_DEVICE)})},
+         join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, R, LOST)})},
         {"erase: silent", faultAt(SimFaultKind::NeverAnswer, CMD_ERASE_FIRMWARE),
-         join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, R, SIM_ERROR_TIMEOUT)})},
+         join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, R, TIMED_OUT)})},
         {"erase: error reply, low half", errorReplyAt(CMD_ERASE_FIRMWARE, LOW_HALF_CODE),
          join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, LOW_HALF_CODE, 0)})},
         {"erase: error reply, high half", errorReplyAt(CMD_ERASE_FIRMWARE, HIGH_HALF_CODE),
@@ -442,11 +450,11 @@ std::vector<FaultCase> faultCases() {
          join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, W, GONE)})},
         // The write address.
         {"address: write fails", faultAt(SimFaultKind::FailWrite, CMD_SET_WRITE_ADDRESS),
-         join({UNTIL_ADDRESS, ends(MSG_WRITE_ADDRESS_FAILED, W, SIM_ERROR_GEN_FAILURE)})},
+         join({UNTIL_ADDRESS, ends(MSG_WRITE_ADDRESS_FAILED, W, REFUSED)})},
         {"address: read fails", faultAt(SimFaultKind::FailRead, CMD_SET_WRITE_ADDRESS),
-         join({UNTIL_ADDRESS, ends(MSG_WRITE_ADDRESS_FAILED, R, SIM_ERROR_IO_DEVICE)})},
+         join({UNTIL_ADDRESS, ends(MSG_WRITE_ADDRESS_FAILED, R, LOST)})},
         {"address: silent", faultAt(SimFaultKind::NeverAnswer, CMD_SET_WRITE_ADDRESS),
-         join({UNTIL_ADDRESS, ends(MSG_WRITE_ADDRESS_FAILED, R, SIM_ERROR_TIMEOUT)})},
+         join({UNTIL_ADDRESS, ends(MSG_WRITE_ADDRESS_FAILED, R, TIMED_OUT)})},
         {"address: error reply, low half", errorReplyAt(CMD_SET_WRITE_ADDRESS, LOW_HALF_CODE),
          join({UNTIL_ADDRESS, ends(MSG_WRITE_ADDRESS_FAILED, LOW_HALF_CODE, 0)})},
         {"address: error reply, high half", errorReplyAt(CMD_SET_WRITE_ADDRESS, HIGH_HALF_CODE),
@@ -469,11 +477,11 @@ std::vector<FaultCase> faultCases() {
             return labels.back().c_str();
         };
         cases.push_back({label("write fails"), faultAt(SimFaultKind::FailWrite, CMD_WRITE_DATA, b.index),
-                         blockFails(b.index, W, SIM_ERROR_GEN_FAILURE)});
+                         blockFails(b.index, W, REFUSED)});
         cases.push_back({label("read fails"), faultAt(SimFaultKind::FailRead, CMD_WRITE_DATA, b.index),
-                         blockFails(b.index, R, SIM_ERROR_IO_DEVICE)});
+                         blockFails(b.index, R, LOST)});
         cases.push_back({label("silent"), faultAt(SimFaultKind::NeverAnswer, CMD_WRITE_DATA, b.index),
-                         blockFails(b.index, R, SIM_ERROR_TIMEOUT)});
+                         blockFails(b.index, R, TIMED_OUT)});
         cases.push_back({label("error reply, low half"), errorReplyAt(CMD_WRITE_DATA, LOW_HALF_CODE, b.index),
                          blockFails(b.index, LOW_HALF_CODE, 0)});
         cases.push_back({label("error reply, high half"), errorReplyAt(CMD_WRITE_DATA, HIGH_HALF_CODE, b.index),
@@ -526,7 +534,7 @@ TEST_F(UpdateCourse, AnEscLeftHalfWrittenByAnUnplugIsUpdatedAgainWithoutTheVersi
     FakeFrontendScript script;
     run(image, script);
     // The version question sits between the warning and the lock.
-    Course expectedFirst = blockFails(MIDDLE_BLOCK, RESULT_WRITE_FAILED, SIM_ERROR_DEVICE_NOT_CONNECTED);
+    Course expectedFirst = blockFails(MIDDLE_BLOCK, RESULT_WRITE_FAILED, GONE_ERROR);
     expectedFirst.insert(expectedFirst.begin() + 1, OLDER_FIRMWARE);
     expectCourse(expectedFirst, "first run, unplugged");
     expectLinkClosed();

@@ -1,5 +1,6 @@
 #include "tests/native/update_frontend_fake.h"
 
+#include "device/hid_port.h"
 #include "sim/sim_hid_port.h"
 #include "update/firmware_update.h"
 
@@ -102,7 +103,7 @@ void frontendReportFailure(unsigned stepMessage, std::int32_t code, std::uint32_
 
 void frontendReportSuccess() { record(CourseStep::Success, 0); }
 
-std::uint32_t frontendLastError() { return simBusLastError(); }
+std::uint32_t frontendLastError() { return hidPortLastError(); }
 
 void frontendKeepSystemAwake(bool on) {
     record(CourseStep::Awake, on ? 1 : 0);
