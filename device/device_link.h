@@ -22,10 +22,17 @@ constexpr std::uint8_t UNIT_MEMORY_RECORD_BYTES = 12;
 constexpr std::uint16_t ATTACHED_UPDATABLE_ESC = 3;
 constexpr std::uint32_t ERASE_REPLY_DELAY_MS = 1000;
 
-// The unit answers at once, the erase 1000 ms after its request, and the ESC may take a little
-// longer still. A unit silent for this long has failed; waiting on would hold the program forever.
-constexpr std::uint32_t REPLY_TIMEOUT_MS = 5000;
-constexpr std::uint32_t WRITE_TIMEOUT_MS = 5000;
+// The unit answers within milliseconds, the erase within the 1000 ms the program waits before it
+// reads. A unit silent for this long has failed; waiting on would hold the program forever.
+constexpr std::uint32_t REPLY_TIMEOUT_MS = 1500;
+constexpr std::uint32_t WRITE_TIMEOUT_MS = 1000;
+// A window whose thread handles no message for 5 s counts as hung: the system offers to end the
+// program, in the middle of an update if need be. No device command may hold the thread that long,
+// not even the erase with a unit that stops answering, and the identification of a newly plugged
+// unit fails at its first unanswered request.
+constexpr std::uint32_t LONGEST_SILENT_STRETCH_MS = 4000;
+static_assert(WRITE_TIMEOUT_MS + ERASE_REPLY_DELAY_MS + REPLY_TIMEOUT_MS < LONGEST_SILENT_STRETCH_MS,
+              "a device command must leave the thread to its messages well within the hung-window limit");
 
 constexpr std::uint8_t CMD_GET_INFO = 0x08;
 constexpr std::uint8_t CMD_READ_UNIT_MEMORY = 0x0A;

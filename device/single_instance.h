@@ -6,8 +6,9 @@
 #include "device/platform.h"
 
 // True when no other Quenlor program runs in this session; this program then holds the claim
-// until it exits. False when another one runs (its window, if it announced one, has been brought
-// to the front) or the claim could not be made; the program must then open no device.
+// until it exits (a system that cannot be asked also gives true). False when another one runs:
+// its window, if it announced one, has been brought to the front, and this program must open no
+// device.
 bool claimSingleInstance();
 
 #ifdef _WIN32

@@ -32,7 +32,8 @@ void bringAnnouncedWindowForward() {
 
 bool claimSingleInstance() {
     InstanceMutex = CreateMutexW(nullptr, FALSE, INSTANCE_MUTEX_NAME);
-    if (InstanceMutex == nullptr) return false;
+    // Without the means to ask, the program runs unguarded rather than not at all.
+    if (InstanceMutex == nullptr) return true;
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(InstanceMutex);
         InstanceMutex = nullptr;

@@ -1,6 +1,7 @@
 #include "ui/main_dialog.h"
 
 #include "device/device_link.h"
+#include "device/single_instance.h"
 #include "model/model_config.h"
 #include "ui/app_globals.h"
 #include "ui/device_presence.h"
@@ -29,6 +30,7 @@ void setRowLabel(int control, unsigned message) {
 
 void initialiseDialog(HWND window) {
     MainDialog = window;
+    announceInstanceWindow(MainDialog);
     EscRowBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
     SetClassLongPtrW(MainDialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(LoadIconW(AppInstance, MAKEINTRESOURCEW(IDI_APP))));
 

@@ -392,7 +392,7 @@ void rigEndScenario() {
 
 // ---- The program ----
 
-bool rigStartProgram(RigProgram& program, const RigBuild& build, const std::wstring& exePath) {
+bool rigLaunchProgram(RigProgram& program, const RigBuild& build, const std::wstring& exePath) {
     program = RigProgram();
     program.build = &build;
     std::wstring path = exePath.empty() ? rigProgramPath(build) : exePath;
@@ -428,7 +428,11 @@ bool rigStartProgram(RigProgram& program, const RigBuild& build, const std::wstr
     CloseHandle(info.hThread);
     program.process = info.hProcess;
     program.processId = info.dwProcessId;
+    return true;
+}
 
+bool rigStartProgram(RigProgram& program, const RigBuild& build, const std::wstring& exePath) {
+    if (!rigLaunchProgram(program, build, exePath)) return false;
     const std::wstring title = rigExpectedTitle(build);
     DWORD waited = 0;
     for (;;) {
@@ -903,3 +907,49 @@ std::string rigShow(const std::wstring& text) {
 }
 
 void rigSleep(DWORD ms) { Sleep(ms); }
+
+// ---- Responsiveness -------------------------------------------------------------------------
+
+namespace {
+
+DWORD WINAPI watchResponsiveness(void* parameter) {
+    RigResponsivenessWatch& watch = *static_cast<RigResponsivenessWatch*>(parameter);
+    ULONGLONG lastAnswer = GetTickCount64();
+    while (!watch.stopping) {
+        DWORD_PTR result = 0;
+        const bool answered = SendMessageTimeoutW(watch.window, WM_NULL, 0, 0, SMTO_NORMAL,
+                                                  RIG_RESPONSIVENESS_LIMIT_MS, &result) != 0;
+        const ULONGLONG now = GetTickCount64();
+        if (answered) {
+            const DWORD gap = static_cast<DWORD>(now - lastAnswer);
+            if (gap > watch.longestGapMs) watch.longestGapMs = gap;
+            lastAnswer = now;
+            ++watch.answers;
+        }
+        Sleep(RIG_RESPONSIVENESS_POLL_MS);
+    }
+    const DWORD last = static_cast<DWORD>(GetTickCount64() - lastAnswer);
+    if (last > watch.longestGapMs) watch.longestGapMs = last;
+    return 0;
+}
+
+}  // namespace
+
+bool rigStartWatch(RigResponsivenessWatch& watch, HWND window) {
+    watch.window = window;
+    watch.stopping = false;
+    watch.longestGapMs = 0;
+    watch.answers = 0;
+    watch.thread = CreateThread(nullptr, 0, watchResponsiveness, &watch, 0, nullptr);
+    if (watch.thread == nullptr) complain("the responsiveness watch did not start");
+    return watch.thread != nullptr;
+}
+
+DWORD rigStopWatch(RigResponsivenessWatch& watch) {
+    if (watch.thread == nullptr) return 0;
+    watch.stopping = true;
+    WaitForSingleObject(watch.thread, INFINITE);
+    CloseHandle(watch.thread);
+    watch.thread = nullptr;
+    return watch.longestGapMs;
+}

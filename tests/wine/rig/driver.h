@@ -91,6 +91,9 @@ constexpr DWORD RIG_REPLY_TIMEOUT_MS = 5000;
 // and waits until its dialog is up: visible, or hidden behind a message box that the start-up
 // opened. The program sees the scenario's units file through QUENLOR_RIG_UNITS.
 bool rigStartProgram(RigProgram& program, const RigBuild& build, const std::wstring& exePath = L"");
+// Starts the program and returns at once, without waiting for any window: for a start that is
+// expected to end by itself.
+bool rigLaunchProgram(RigProgram& program, const RigBuild& build, const std::wstring& exePath = L"");
 // Waits for the program to end; its exit code in *exitCode.
 bool rigWaitExit(RigProgram& program, DWORD timeoutMs, DWORD* exitCode);
 // Ends the program at once if it still runs (also done by rigEndScenario).
@@ -241,3 +244,20 @@ std::string rigUtf8(const std::wstring& text);
 // Text with \r, \n and backslashes spelled out, for failure output.
 std::string rigShow(const std::wstring& text);
 void rigSleep(DWORD ms);
+
+// ---- Responsiveness -------------------------------------------------------------------------
+// Windows counts a window whose thread handles no message for 5 s as hung. A watch sends WM_NULL to
+// a window from a thread of its own, again and again, each time with a 500 ms limit, and keeps the
+// longest time between two answers.
+constexpr DWORD RIG_RESPONSIVENESS_LIMIT_MS = 500;
+constexpr DWORD RIG_RESPONSIVENESS_POLL_MS = 20;
+struct RigResponsivenessWatch {
+    HANDLE thread = nullptr;
+    HWND window = nullptr;
+    volatile bool stopping = false;
+    volatile DWORD longestGapMs = 0;  // counting the time from the last answer to the stop
+    volatile DWORD answers = 0;
+};
+bool rigStartWatch(RigResponsivenessWatch& watch, HWND window);
+// Stops the watch; the longest time without an answer.
+DWORD rigStopWatch(RigResponsivenessWatch& watch);
