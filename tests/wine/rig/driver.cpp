@@ -901,8 +901,11 @@ std::string screenshotOf(const RigProgram* program, const std::string& name, con
     // Wine starts a Unix program when given one; it cannot be waited for, so the picture is written
     // under another name and renamed once it is whole.
     std::string crop = cropGeometry.empty() ? std::string() : " -crop " + cropGeometry + " +repage";
-    std::string script = "import -display " + display + " -window root" + crop + " '" + partPath + "' && mv -f '" +
-                         partPath + "' '" + finalPath + "'";
+    // No time stamps or other metadata in the file: the same screen gives the same bytes, so a
+    // picture kept in the repository changes only when what it shows changes.
+    std::string script = "import -display " + display + " -window root" + crop +
+                         " -strip -define png:exclude-chunks=date,time '" + partPath + "' && mv -f '" + partPath +
+                         "' '" + finalPath + "'";
     std::wstring commandLine = L"Z:\\bin\\sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
