@@ -6,7 +6,8 @@ QUENLOR_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 QUENLOR_PACKAGES=(cmake ninja-build g++ libgtest-dev pkg-config libhidapi-dev
                   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-                  wine wine64 xvfb imagemagick locales)
+                  wine wine64 fonts-wine xvfb imagemagick locales
+                  osslsigncode openssl)
 
 ensure_packages() {
     local missing=() p

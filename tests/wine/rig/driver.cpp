@@ -836,7 +836,46 @@ std::vector<std::uint16_t> rigCatalogueIds(const std::wstring& exePath, LANGID l
 
 // ---- Screenshots ----
 
+namespace {
+
+// import's geometry for the part of the screen to keep ("" keeps it whole).
+std::string screenshotOf(const RigProgram* program, const std::string& name, const std::string& cropGeometry);
+
+}  // namespace
+
 std::string rigScreenshot(const RigProgram* program, const std::string& name) {
+    return screenshotOf(program, name, std::string());
+}
+
+std::string rigScreenshotOfWindows(const RigProgram* program, const std::string& name,
+                                   const std::vector<HWND>& windows) {
+    RECT area = {};
+    bool any = false;
+    for (HWND window : windows) {
+        RECT rect;
+        if (window == nullptr || !IsWindowVisible(window) || !GetWindowRect(window, &rect)) continue;
+        if (any) {
+            UnionRect(&area, &area, &rect);
+        } else {
+            area = rect;
+            any = true;
+        }
+    }
+    // The screen holds the window only as far as it lies on it.
+    RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (!any || !IntersectRect(&area, &area, &screen)) {
+        complain("no visible window on the screen for the screenshot %s", name);
+        return std::string();
+    }
+    char geometry[64];
+    std::snprintf(geometry, sizeof geometry, "%ldx%ld+%ld+%ld", area.right - area.left, area.bottom - area.top,
+                  area.left, area.top);
+    return screenshotOf(program, name, geometry);
+}
+
+namespace {
+
+std::string screenshotOf(const RigProgram* program, const std::string& name, const std::string& cropGeometry) {
     if (program != nullptr && program->dialog != nullptr) {
         // Let the program paint what it was last told to show before the screen is taken.
         RedrawWindow(program->dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -865,7 +904,11 @@ std::string rigScreenshot(const RigProgram* program, const std::string& name) {
     DeleteFileW(finalWindows.c_str());
     // Wine starts a Unix program when given one; it cannot be waited for, so the picture is written
     // under another name and renamed once it is whole.
-    std::string script = "import -display " + display + " -window root '" + partPath + "' && mv -f '" + partPath +
+    std::string crop = cropGeometry.empty() ? std::string() : " -crop " + cropGeometry + " +repage";
+    // No time stamps or other metadata in the file: the same screen gives the same bytes, so a
+    // picture kept in the repository changes only when what it shows changes.
+    std::string script = "import -display " + display + " -window root" + crop +
+                         " -strip -define png:exclude-chunks=date,time '" + partPath + "' && mv -f '" + partPath +
                          "' '" + finalPath + "'";
     std::wstring commandLine = L"Z:\\bin\\sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
     STARTUPINFOW startup = {};
@@ -884,6 +927,8 @@ std::string rigScreenshot(const RigProgram* program, const std::string& name) {
     complain("the screenshot %s did not appear", finalPath);
     return std::string();
 }
+
+}  // namespace
 
 // ---- Helpers ----
 

@@ -236,6 +236,11 @@ std::vector<std::uint16_t> rigCatalogueIds(const std::wstring& exePath, LANGID l
 // thread has painted (QUENLOR_SHOTS_DIR, a Unix path, chooses the folder). Returns the Unix path,
 // empty on failure.
 std::string rigScreenshot(const RigProgram* program, const std::string& name);
+// The same, cut to the smallest rectangle that holds the given windows, frames and title bars
+// included (the dialog and its message box, say): a picture of the program without the empty
+// screen around it. Windows that are gone or hidden are left out; empty when none is left.
+std::string rigScreenshotOfWindows(const RigProgram* program, const std::string& name,
+                                   const std::vector<HWND>& windows);
 
 // ---- Small helpers ----------------------------------------------------------------------------
 

@@ -7,7 +7,8 @@
 #   rig_run LANG EXE [ARG…]   runs a Windows program in that prefix with that LANG
 #   rig_screenshot FILE       a PNG of the whole Xvfb screen
 #
-# or the single steps: rig_start_display, rig_make_prefix, rig_make_locale, rig_install_hid_stack.
+# or the single steps: rig_start_display, rig_make_prefix (with rig_install_fonts), rig_make_locale,
+# rig_install_hid_stack.
 #
 # Costs measured here (2 shared cores): a new prefix 9 to 14 s (wineboot), the display under 1 s,
 # the German locale 2 s the first time only; then the wineserver stays warm, a program starts in
@@ -21,6 +22,7 @@ RIG_DLL_DIR=$RIG_BUILD_DIR/rig            # hid.dll, setupapi.dll and the rig's 
 RIG_LOCALE_DIR=$RIG_BUILD_DIR/locale      # compiled locales, kept between runs
 RIG_GERMAN=de_DE.UTF-8
 RIG_SCREEN=1024x768x24
+RIG_WINE_FONTS_DIR=/usr/share/wine/fonts  # Wine's own fonts (Debian package fonts-wine)
 # The programs that get our HID stack; every other program in the prefix keeps Wine's.
 RIG_HID_PROGRAMS=(quenlor-zephant-60-lv.exe quenlor-zephant-140-lv.exe quenlor-zephant-90-lv.exe rig_selftest.exe
                   update_bench.exe)
@@ -102,6 +104,18 @@ rig_make_prefix() {
         done
     } >"$registry"
     LANG=C.UTF-8 wine regedit /S 'C:\rig.reg' >/dev/null 2>&1
+    rig_install_fonts
+}
+
+# Wine's own fonts into the prefix's font folder. This Wine does not look for them where the
+# package puts them, and without them the dialog font is a stand-in and the caption's close box,
+# drawn with a character of the Marlett font, shows an "r". Each program reads the folder when it
+# starts, so copying after the prefix was made is enough.
+rig_install_fonts() {
+    local fonts=$WINEPREFIX/drive_c/windows/Fonts
+    [ -f "$RIG_WINE_FONTS_DIR/marlett.ttf" ] || { rig_log "$RIG_WINE_FONTS_DIR has no Wine fonts: install fonts-wine"; return 1; }
+    mkdir -p "$fonts"
+    cp "$RIG_WINE_FONTS_DIR"/*.ttf "$RIG_WINE_FONTS_DIR"/*.fon "$fonts/"
 }
 
 # The German locale, compiled into the build folder once; the system's locales stay untouched.
