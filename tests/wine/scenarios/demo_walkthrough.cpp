@@ -227,7 +227,7 @@ int walkThrough() {
     if (rigWaitMessageBox(program, box, 10000)) {
         say("  box \"%s\":", rigUtf8(box.caption));
         say("    \"%s\"", rigUtf8(box.text));
-        const std::wstring prefix = expectedIncompatiblePrefix(build, rigProcessLanguage());
+        const std::wstring prefix = expectedIncompatibleText(build, rigProcessLanguage());
         check(box.caption == expectedText(40033) && box.text.compare(0, prefix.size(), prefix) == 0,
               "the incompatible-ESC box names this program's model");
         screenshot(&program, "incompatible-esc", {program.dialog, box.window});
