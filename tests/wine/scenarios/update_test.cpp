@@ -12,6 +12,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -263,6 +265,81 @@ TEST_F(Update, SucceedsWhenTheTwoClosingCommandsFail) {
     std::vector<std::uint8_t> image;
     ASSERT_TRUE(rigLoadImage(build, image));
     EXPECT_EQ(-1, rigFirstFlashDifference(rigUnitSnapshot(unit), image));
+}
+
+// Another handle on the same unit, opened by another program (this test) and read all through the
+// update, as a second tool watching the unit would: every input report reaches every handle of a
+// HID device, so it sees each reply the program gets, and the program's own update is not
+// disturbed by it.
+struct ConcurrentReader {
+    HANDLE device = INVALID_HANDLE_VALUE;
+    HANDLE stop = nullptr;
+    std::vector<std::uint8_t> commands;  // byte 1 of each reply read: the command it answers
+    DWORD error = ERROR_SUCCESS;         // why reading ended early, if it did
+};
+
+void readUntilStopped(ConcurrentReader* reader) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (;;) {
+        std::uint8_t report[SIM_REPORT_BYTES] = {};
+        ResetEvent(overlapped.hEvent);
+        if (!ReadFile(reader->device, report, sizeof report, nullptr, &overlapped) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            reader->error = GetLastError();
+            break;
+        }
+        const HANDLE events[] = {overlapped.hEvent, reader->stop};
+        const DWORD woken = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        DWORD length = 0;
+        if (woken != WAIT_OBJECT_0) {
+            CancelIoEx(reader->device, &overlapped);
+            GetOverlappedResult(reader->device, &overlapped, &length, TRUE);
+            break;
+        }
+        if (!GetOverlappedResult(reader->device, &overlapped, &length, FALSE)) {
+            reader->error = GetLastError();
+            break;
+        }
+        reader->commands.push_back(report[1]);
+    }
+    CloseHandle(overlapped.hEvent);
+}
+
+TEST_F(Update, ASecondHandleReadingThroughoutSeesEveryReplyAndTheUpdateStillSucceeds) {
+    const RigBuild& build = rigBuild60();
+    startReady(build);
+    ConcurrentReader reader;
+    reader.device = CreateFileW(rigDevicePath(unit).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(reader.device, INVALID_HANDLE_VALUE) << "a second handle on the unit: error " << GetLastError();
+    // This process has no HID library of ours: the pipe is put into message mode by hand, so that
+    // a read returns one whole report.
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    EXPECT_TRUE(SetNamedPipeHandleState(reader.device, &mode, nullptr, nullptr));
+    reader.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const std::size_t requestsBefore = rigTranscriptSize(unit);
+    std::thread reading(readUntilStopped, &reader);
+
+    clickUpdateAndAnswerWarning(IDOK);
+    expectSucceeded(build);  // the flash holds exactly the image
+    rigSleep(300);           // the last replies reach the second handle too
+    SetEvent(reader.stop);
+    reading.join();
+    CloseHandle(reader.stop);
+    CloseHandle(reader.device);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), reader.error) << "reading on the second handle failed";
+
+    // It read one reply for each request the unit got since it was opened, in the same order.
+    const SimUnit after = rigUnitSnapshot(unit);
+    std::vector<std::uint8_t> answered;
+    for (std::size_t i = requestsBefore; i < after.transcript.size(); ++i) answered.push_back(after.transcript[i].bytes[1]);
+    const std::size_t blocks = (build.imageBytes + 47) / 48;
+    EXPECT_GE(answered.size(), blocks + 6) << "the update's requests";
+    EXPECT_EQ(answered.size(), reader.commands.size()) << "replies the second handle saw";
+    EXPECT_TRUE(answered == reader.commands) << "the second handle saw other replies than the requests asked for";
+    EXPECT_EQ(blocks, static_cast<std::size_t>(std::count(reader.commands.begin(), reader.commands.end(), CMD_WRITE_DATA)));
 }
 
 // ---- Failures ----
