@@ -334,12 +334,15 @@ TEST_F(Update, ASecondHandleReadingThroughoutSeesEveryReplyAndTheUpdateStillSucc
     // It read one reply for each request the unit got since it was opened, in the same order.
     const SimUnit after = rigUnitSnapshot(unit);
     std::vector<std::uint8_t> answered;
-    for (std::size_t i = requestsBefore; i < after.transcript.size(); ++i) answered.push_back(after.transcript[i].bytes[1]);
+    for (std::size_t i = requestsBefore; i < after.transcript.size(); ++i) {
+        answered.push_back(after.transcript[i].bytes[1]);
+    }
     const std::size_t blocks = (build.imageBytes + 47) / 48;
     EXPECT_GE(answered.size(), blocks + 6) << "the update's requests";
     EXPECT_EQ(answered.size(), reader.commands.size()) << "replies the second handle saw";
     EXPECT_TRUE(answered == reader.commands) << "the second handle saw other replies than the requests asked for";
-    EXPECT_EQ(blocks, static_cast<std::size_t>(std::count(reader.commands.begin(), reader.commands.end(), CMD_WRITE_DATA)));
+    const auto dataReplies = std::count(reader.commands.begin(), reader.commands.end(), CMD_WRITE_DATA);
+    EXPECT_EQ(blocks, static_cast<std::size_t>(dataReplies));
 }
 
 // ---- Failures ----
@@ -354,6 +357,7 @@ struct StepFailure {
     std::uint16_t textId;
     std::int32_t result;       // as the error-code line must show it
     std::size_t build = 0;
+    DWORD lastError = 0;       // as the error-code line must end, when not 0
 };
 
 constexpr std::uint32_t FIRST = 0;
@@ -364,34 +368,40 @@ constexpr std::uint32_t HIGH_CODE = 0x56780000;
 constexpr std::int32_t WRITE_FAILED = -2;
 constexpr std::int32_t READ_FAILED = -3;
 constexpr std::int32_t STATE_MISMATCH = 1627;
+constexpr DWORD NOT_CONNECTED = ERROR_DEVICE_NOT_CONNECTED;  // what an unplugged HID device fails with
 
 const StepFailure STEP_FAILURES[] = {
     {"lock, write fails", CMD_SYSTEM_LOCK, 0, SimFaultKind::FailWrite, 0, 0, 40026, WRITE_FAILED},
     {"lock, read fails", CMD_SYSTEM_LOCK, 0, SimFaultKind::FailRead, 0, 0, 40026, READ_FAILED},
     {"lock, state 0 echoed", CMD_SYSTEM_LOCK, 0, SimFaultKind::WrongState, 0, 0, 40026, STATE_MISMATCH},
     {"lock, state 2 echoed", CMD_SYSTEM_LOCK, 0, SimFaultKind::WrongState, 0, 2, 40026, STATE_MISMATCH},
-    {"lock, unplugged", CMD_SYSTEM_LOCK, 0, SimFaultKind::Vanish, 0, 0, 40026, WRITE_FAILED},
+    {"lock, unplugged", CMD_SYSTEM_LOCK, 0, SimFaultKind::Vanish, 0, 0, 40026, WRITE_FAILED,
+     0, NOT_CONNECTED},
     {"protection off, write fails", CMD_WRITE_PROTECT, 0, SimFaultKind::FailWrite, 0, 0, 40027, WRITE_FAILED},
     {"protection off, read fails", CMD_WRITE_PROTECT, 0, SimFaultKind::FailRead, 0, 0, 40027, READ_FAILED},
     {"protection off, low code", CMD_WRITE_PROTECT, 0, SimFaultKind::ErrorReply, LOW_CODE, 0, 40027, LOW_CODE},
     {"protection off, high code", CMD_WRITE_PROTECT, 0, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40027, HIGH_CODE},
     {"protection off, state 1 echoed", CMD_WRITE_PROTECT, 0, SimFaultKind::WrongState, 0, 1, 40027, STATE_MISMATCH},
-    {"protection off, unplugged", CMD_WRITE_PROTECT, 0, SimFaultKind::Vanish, 0, 0, 40027, WRITE_FAILED},
+    {"protection off, unplugged", CMD_WRITE_PROTECT, 0, SimFaultKind::Vanish, 0, 0, 40027, WRITE_FAILED,
+     0, NOT_CONNECTED},
     {"erase, write fails", CMD_ERASE_FIRMWARE, 0, SimFaultKind::FailWrite, 0, 0, 40028, WRITE_FAILED},
     {"erase, read fails", CMD_ERASE_FIRMWARE, 0, SimFaultKind::FailRead, 0, 0, 40028, READ_FAILED},
     {"erase, low code", CMD_ERASE_FIRMWARE, 0, SimFaultKind::ErrorReply, LOW_CODE, 0, 40028, LOW_CODE},
     {"erase, high code", CMD_ERASE_FIRMWARE, 0, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40028, HIGH_CODE},
-    {"erase, unplugged", CMD_ERASE_FIRMWARE, 0, SimFaultKind::Vanish, 0, 0, 40028, WRITE_FAILED},
+    {"erase, unplugged", CMD_ERASE_FIRMWARE, 0, SimFaultKind::Vanish, 0, 0, 40028, WRITE_FAILED,
+     0, NOT_CONNECTED},
     {"address, write fails", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::FailWrite, 0, 0, 40008, WRITE_FAILED},
     {"address, read fails", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::FailRead, 0, 0, 40008, READ_FAILED},
     {"address, low code", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::ErrorReply, LOW_CODE, 0, 40008, LOW_CODE},
     {"address, high code", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40008, HIGH_CODE},
-    {"address, unplugged", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::Vanish, 0, 0, 40008, WRITE_FAILED},
+    {"address, unplugged", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::Vanish, 0, 0, 40008, WRITE_FAILED,
+     0, NOT_CONNECTED},
     {"first block, write fails", CMD_WRITE_DATA, FIRST, SimFaultKind::FailWrite, 0, 0, 40009, WRITE_FAILED},
     {"first block, read fails", CMD_WRITE_DATA, FIRST, SimFaultKind::FailRead, 0, 0, 40009, READ_FAILED},
     {"first block, low code", CMD_WRITE_DATA, FIRST, SimFaultKind::ErrorReply, LOW_CODE, 0, 40009, LOW_CODE},
     {"first block, high code", CMD_WRITE_DATA, FIRST, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40009, HIGH_CODE},
-    {"first block, unplugged", CMD_WRITE_DATA, FIRST, SimFaultKind::Vanish, 0, 0, 40009, WRITE_FAILED},
+    {"first block, unplugged", CMD_WRITE_DATA, FIRST, SimFaultKind::Vanish, 0, 0, 40009, WRITE_FAILED,
+     0, NOT_CONNECTED},
     {"middle block, read fails", CMD_WRITE_DATA, MIDDLE, SimFaultKind::FailRead, 0, 0, 40009, READ_FAILED},
     {"middle block, high code", CMD_WRITE_DATA, MIDDLE, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40009, HIGH_CODE},
     {"last block, low code", CMD_WRITE_DATA, LAST_OF_140, SimFaultKind::ErrorReply, LOW_CODE, 0, 40009, LOW_CODE, 1},
@@ -414,6 +424,14 @@ TEST_P(UpdateStepFails, ShowsTheStepsErrorAndSendsNothingAfterIt) {
     RigMessageBox box;
     expectErrorBox(failure.textId, failure.result, &box);
     const std::uint64_t boxSeenUs = rigNowUs();
+    if (failure.lastError != 0) {
+        // An unplugged HID device fails the transfer with ERROR_DEVICE_NOT_CONNECTED.
+        const std::string digits = "0x" + hex8(failure.lastError);
+        const std::wstring ending(digits.begin(), digits.end());
+        const bool endsSo = box.text.size() >= ending.size() &&
+                            box.text.compare(box.text.size() - ending.size(), ending.size(), ending) == 0;
+        EXPECT_TRUE(endsSo) << "the last error shown: " << rigShow(box.text);
+    }
     expectFailedState();
 
     // The unit got the sequence up to the failing request and nothing after it. A refused write
