@@ -23,6 +23,12 @@ constexpr std::size_t UNITS_FILE_MAX_BYTES = 8192;
 // The device interface class every listed interface belongs to, as HidD_GetHidGuid reports it.
 constexpr GUID HID_INTERFACE_CLASS = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
+// What our HidD_FlushQueue writes on a device's pipe to have the simulator drop every reply queued
+// for that handle. The simulator knows it by its length and bytes together; a program's own writes
+// reach the pipe only when they have the unit's output report length (hid.cpp).
+constexpr char RIG_FLUSH_REQUEST[] = "quenlor-rig: drop every input report queued for this handle";
+constexpr std::size_t RIG_FLUSH_REQUEST_BYTES = sizeof RIG_FLUSH_REQUEST;  // NUL included
+
 struct UnitsEntry {
     wchar_t path[UNITS_PATH_CHARS] = {};  // NUL-terminated: \\.\pipe\hid#vid_…
     std::uint16_t vendorId = 0;

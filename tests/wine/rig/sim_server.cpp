@@ -3,21 +3,31 @@
 //
 // The pipes have no buffers of their own, so a program's write stays pending until the server
 // takes the request off the pipe, and the server's reply stays pending until the program reads
-// it. That gives the two things a HID device does and a buffered pipe would not:
+// it. That gives the things a HID device does and a buffered pipe would not:
 // - a refused request fails the program's WriteFile itself: the server looks at the request
 //   (PeekNamedPipe) before taking it, and disconnects that instance instead, so the pending write
 //   fails (ERROR_PIPE_NOT_CONNECTED, 233) and every later read and write on that handle fails too;
-// - the transcript's repliedAtUs is the moment the program's read took the reply (or
-//   HidD_FlushQueue threw it away), not the moment the unit had it ready.
+// - each connection has its own queue of input reports (at most 32, the oldest dropped, as the
+//   class driver's per-handle buffers), and every reply of the unit is queued on every connection
+//   open at the time, whichever handle made the request; one report at a time is offered to the
+//   pipe, the rest wait in the queue;
+// - our HidD_FlushQueue writes RIG_FLUSH_REQUEST; the server drops that connection's queue (and
+//   cancels the report being offered) before it takes the request off the pipe, so the flush is
+//   over when the program's write completes;
+// - the transcript's repliedAtUs is the moment the handle that made the request read the reply (or
+//   flushed it), not the moment the unit had it ready.
 // A reply the model loses (FailRead) disconnects the instance of its request, so the program's
-// read fails (233). Vanish and rigUnplug disconnect and close every server end of the device: every
-// write and read on its handles fails with 233 from then on, also a read already waiting.
+// read fails (233). Vanish and rigUnplug take the device out of the units file first, then
+// disconnect and close every server end of the device: every write and read on its handles fails
+// from then on, also one already waiting, and our HID library reports that as
+// ERROR_DEVICE_NOT_CONNECTED (1167) in the program (hidstack/hid.cpp).
 #include "tests/wine/rig/sim_server.h"
 
 #include "tests/wine/hidstack/units_file.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <deque>
 #include <initializer_list>
@@ -41,10 +51,16 @@ constexpr DWORD TAKE_REQUEST_WAIT_MS = 1000;  // the request is already in the p
 constexpr DWORD SETTLE_WAIT_MS = 2000;
 constexpr DWORD READY_WAIT_MS = 5000;
 constexpr std::uint64_t NEVER = UINT64_MAX;
+// The HID class driver keeps 32 input reports per handle unless told otherwise, and drops the
+// oldest when another one comes.
+constexpr std::size_t INPUT_REPORTS_PER_HANDLE = 32;
 
+// One handle's copy of an input report. Only the copy on the handle that made the request stamps
+// the transcript when it is read (or flushed).
 struct QueuedReply {
-    std::uint32_t requestIndex;
+    std::uint32_t requestIndex = 0;
     std::vector<std::uint8_t> bytes;
+    bool stampsTranscript = false;
 };
 
 // One connected handle of the program. Its OVERLAPPED structures must not move while I/O is
@@ -212,18 +228,54 @@ void markVanished(DeviceThread& self) {
     }
 }
 
+// The reply was taken by the handle that asked for it: read by the program, or thrown away by its
+// HidD_FlushQueue.
+void stampReplied(DeviceThread& self, const QueuedReply& reply) {
+    if (!reply.stampsTranscript) return;
+    std::lock_guard<std::mutex> guard(Server.lock);
+    auto& transcript = self.device->unit.transcript;
+    if (reply.requestIndex < transcript.size()) transcript[reply.requestIndex].repliedAtUs = rigNowUs();
+}
+
 // The program has read the reply being written: that is when the unit's reply was taken.
 void finishWrite(DeviceThread& self, Connection& connection) {
     connection.writePending = false;
     DWORD written = 0;
     if (GetOverlappedResult(connection.pipe, &connection.writeOverlapped, &written, FALSE)) {
-        std::lock_guard<std::mutex> guard(Server.lock);
-        auto& transcript = self.device->unit.transcript;
-        if (connection.writing.requestIndex < transcript.size()) {
-            transcript[connection.writing.requestIndex].repliedAtUs = rigNowUs();
-        }
+        stampReplied(self, connection.writing);
     }
     if (!startWrite(connection)) closeConnection(connection);
+}
+
+// Queues a copy of an input report for the handle, dropping its oldest waiting one (also the one
+// being offered to the pipe) when it already holds as many as the class driver would.
+void queueReport(DeviceThread& self, Connection& connection, QueuedReply reply) {
+    while (connection.queued.size() + (connection.writePending ? 1 : 0) >= INPUT_REPORTS_PER_HANDLE) {
+        if (connection.writePending) {
+            CancelIoEx(connection.pipe, &connection.writeOverlapped);
+            DWORD written = 0;
+            if (GetOverlappedResult(connection.pipe, &connection.writeOverlapped, &written, TRUE)) {
+                stampReplied(self, connection.writing);  // the program read it just now
+            }
+            connection.writePending = false;
+        } else {
+            connection.queued.pop_front();
+        }
+    }
+    connection.queued.push_back(std::move(reply));
+}
+
+// HidD_FlushQueue on the handle: every report waiting for it is dropped, also the one already
+// offered to its pipe. Replies of its own requests count as taken now.
+void dropQueuedReports(DeviceThread& self, Connection& connection) {
+    for (const QueuedReply& reply : connection.queued) stampReplied(self, reply);
+    connection.queued.clear();
+    if (!connection.writePending) return;
+    CancelIoEx(connection.pipe, &connection.writeOverlapped);
+    DWORD written = 0;
+    GetOverlappedResult(connection.pipe, &connection.writeOverlapped, &written, TRUE);
+    connection.writePending = false;
+    stampReplied(self, connection.writing);  // read just before, or thrown away: taken either way
 }
 
 // Accounts for every reply whose read has completed. The system completes the program's read and
@@ -267,14 +319,21 @@ Served serveReplies(DeviceThread& self) {
                 if (!stillOwed) requestIndex = index;
             }
         }
-        Connection* connection = connectionOf(self, requestIndex);
-        if (connection == nullptr) continue;  // its handle is closed: the reply goes nowhere
-        if (outcome == SimReadOutcome::Failed) {  // lost: the program's read on that handle fails
-            closeConnection(*connection);
+        Connection* asker = connectionOf(self, requestIndex);
+        if (outcome == SimReadOutcome::Failed) {  // lost: the read on the handle that asked fails
+            if (asker != nullptr) closeConnection(*asker);
             continue;
         }
-        connection->queued.push_back(QueuedReply{requestIndex, std::move(reply)});
-        if (!startWrite(*connection)) closeConnection(*connection);
+        // An input report reaches every open handle of the device, each in its own queue.
+        for (auto& connection : self.connections) {
+            if (connection->pipe == INVALID_HANDLE_VALUE) continue;
+            QueuedReply copy;
+            copy.requestIndex = requestIndex;
+            copy.bytes = reply;
+            copy.stampsTranscript = connection.get() == asker;
+            queueReport(self, *connection, std::move(copy));
+            if (!startWrite(*connection)) closeConnection(*connection);
+        }
     }
 }
 
@@ -294,10 +353,16 @@ Served takeRequest(DeviceThread& self, Connection& connection) {
         return Served::Going;
     }
 
-    bool accepted = false;
+    // Our HidD_FlushQueue: the handle's reports are dropped before its write completes, so that
+    // nothing queued before the flush can be read after it.
+    const bool flush = beyondPeeked == 0 && peeked == RIG_FLUSH_REQUEST_BYTES &&
+                       std::memcmp(request, RIG_FLUSH_REQUEST, RIG_FLUSH_REQUEST_BYTES) == 0;
+    if (flush) dropQueuedReports(self, connection);
+
+    bool accepted = flush;
     bool vanished = false;
     std::uint32_t requestIndex = 0;
-    {
+    if (!flush) {
         std::lock_guard<std::mutex> guard(Server.lock);
         SimUnit& unit = self.device->unit;
         // A message longer than the peek buffer is no report of this unit; the unit refuses it.
@@ -321,7 +386,7 @@ Served takeRequest(DeviceThread& self, Connection& connection) {
         DWORD taken = 0;
         complete = GetOverlappedResult(connection.pipe, &take, &taken, TRUE) && complete;
     }
-    connection.openRequests.push_back(requestIndex);
+    if (!flush) connection.openRequests.push_back(requestIndex);
     if (!complete || !armRead(connection)) closeConnection(connection);
     return Served::Going;
 }

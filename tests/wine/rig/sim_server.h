@@ -31,20 +31,33 @@ void rigStopServer();
 // present (enumeration order is plug order). Returns its number (1, 2, … in plug order, also part
 // of its path), or -1.
 //
-// How the unit's behaviour reaches the program's handle:
-// - a refused request (FailWrite, a report of the wrong length or ID) fails the program's WriteFile
+// How the unit's behaviour reaches the program's handles (the server's pipe and our HID library's
+// wrappers of the program's WriteFile, ReadFile and GetOverlappedResult together, as the HID class
+// driver would show it):
+// - every reply is an input report of the unit: a copy of it is queued on every handle of the unit
+//   that is open when it comes (at most 32 per handle, the oldest dropped), whichever handle made
+//   the request; each handle reads its own copies in order;
+// - a write of another length than the unit's output report length fails at once
+//   (ERROR_INVALID_PARAMETER when short, ERROR_INVALID_USER_BUFFER when long) and never reaches
+//   the unit; the handle stays usable;
+// - a refused request (FailWrite, or a report with the wrong ID) fails the program's WriteFile
 //   (ERROR_PIPE_NOT_CONNECTED) and disconnects that handle: later reads and writes on it fail too;
-// - a lost reply (FailRead) fails the program's ReadFile the same way;
-// - a late reply arrives whenever it is due and waits in the handle's input until read or flushed;
+// - a lost reply (FailRead) fails the read of the handle that asked the same way;
+// - a reply that never comes (NeverAnswer) leaves the program's read waiting until the program
+//   gives up itself; the handle stays open and usable;
+// - a late reply (LateAnswer) is queued whenever it is due and waits on each handle until read or
+//   flushed;
+// - HidD_FlushQueue drops every report queued on that handle at once, without waiting for any;
 // - Vanish unplugs the unit as rigUnplug does (it leaves the units file), without any notification;
-// - the transcript's repliedAtUs is when the program's read took the reply off the pipe;
-//   rigUnitSnapshot waits for that stamp. Both stamps are taken by the server's thread when it
-//   learns of the event: usually within 0.2 ms, on a busy machine up to about 10 ms later, so
-//   compare them with the program's pauses with a few milliseconds to spare.
+// - the transcript's repliedAtUs is when the handle that made the request took the reply (read it,
+//   or flushed it); rigUnitSnapshot waits for that stamp. Both stamps are taken by the server's
+//   thread when it learns of the event: usually within 0.2 ms, on a busy machine up to about 10 ms
+//   later, so compare them with the program's pauses with a few milliseconds to spare.
 int rigPlug(const RigDevice& device);
 // Unplugs it: removes it from the units file and closes every server end of its pipe, so the
-// program's reads and writes on it fail from now on (ERROR_PIPE_NOT_CONNECTED, also a read
-// already waiting). Its unit can still be looked at.
+// program's reads and writes on its handles fail from now on with ERROR_DEVICE_NOT_CONNECTED
+// (1167), also a read already waiting, and HidD_ calls on them fail the same way. Its unit can
+// still be looked at.
 void rigUnplug(int device);
 // The device interface path, as the program sees it (\\.\pipe\hid#vid_…).
 std::wstring rigDevicePath(int device);

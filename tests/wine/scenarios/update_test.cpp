@@ -12,6 +12,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -265,6 +267,84 @@ TEST_F(Update, SucceedsWhenTheTwoClosingCommandsFail) {
     EXPECT_EQ(-1, rigFirstFlashDifference(rigUnitSnapshot(unit), image));
 }
 
+// Another handle on the same unit, opened by another program (this test) and read all through the
+// update, as a second tool watching the unit would: every input report reaches every handle of a
+// HID device, so it sees each reply the program gets, and the program's own update is not
+// disturbed by it.
+struct ConcurrentReader {
+    HANDLE device = INVALID_HANDLE_VALUE;
+    HANDLE stop = nullptr;
+    std::vector<std::uint8_t> commands;  // byte 1 of each reply read: the command it answers
+    DWORD error = ERROR_SUCCESS;         // why reading ended early, if it did
+};
+
+void readUntilStopped(ConcurrentReader* reader) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (;;) {
+        std::uint8_t report[SIM_REPORT_BYTES] = {};
+        ResetEvent(overlapped.hEvent);
+        if (!ReadFile(reader->device, report, sizeof report, nullptr, &overlapped) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            reader->error = GetLastError();
+            break;
+        }
+        const HANDLE events[] = {overlapped.hEvent, reader->stop};
+        const DWORD woken = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        DWORD length = 0;
+        if (woken != WAIT_OBJECT_0) {
+            CancelIoEx(reader->device, &overlapped);
+            GetOverlappedResult(reader->device, &overlapped, &length, TRUE);
+            break;
+        }
+        if (!GetOverlappedResult(reader->device, &overlapped, &length, FALSE)) {
+            reader->error = GetLastError();
+            break;
+        }
+        reader->commands.push_back(report[1]);
+    }
+    CloseHandle(overlapped.hEvent);
+}
+
+TEST_F(Update, ASecondHandleReadingThroughoutSeesEveryReplyAndTheUpdateStillSucceeds) {
+    const RigBuild& build = rigBuild60();
+    startReady(build);
+    ConcurrentReader reader;
+    reader.device = CreateFileW(rigDevicePath(unit).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(reader.device, INVALID_HANDLE_VALUE) << "a second handle on the unit: error " << GetLastError();
+    // This process has no HID library of ours: the pipe is put into message mode by hand, so that
+    // a read returns one whole report.
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    EXPECT_TRUE(SetNamedPipeHandleState(reader.device, &mode, nullptr, nullptr));
+    reader.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const std::size_t requestsBefore = rigTranscriptSize(unit);
+    std::thread reading(readUntilStopped, &reader);
+
+    clickUpdateAndAnswerWarning(IDOK);
+    expectSucceeded(build);  // the flash holds exactly the image
+    rigSleep(300);           // the last replies reach the second handle too
+    SetEvent(reader.stop);
+    reading.join();
+    CloseHandle(reader.stop);
+    CloseHandle(reader.device);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), reader.error) << "reading on the second handle failed";
+
+    // It read one reply for each request the unit got since it was opened, in the same order.
+    const SimUnit after = rigUnitSnapshot(unit);
+    std::vector<std::uint8_t> answered;
+    for (std::size_t i = requestsBefore; i < after.transcript.size(); ++i) {
+        answered.push_back(after.transcript[i].bytes[1]);
+    }
+    const std::size_t blocks = (build.imageBytes + 47) / 48;
+    EXPECT_GE(answered.size(), blocks + 6) << "the update's requests";
+    EXPECT_EQ(answered.size(), reader.commands.size()) << "replies the second handle saw";
+    EXPECT_TRUE(answered == reader.commands) << "the second handle saw other replies than the requests asked for";
+    const auto dataReplies = std::count(reader.commands.begin(), reader.commands.end(), CMD_WRITE_DATA);
+    EXPECT_EQ(blocks, static_cast<std::size_t>(dataReplies));
+}
+
 // ---- Failures ----
 
 struct StepFailure {
@@ -277,6 +357,7 @@ struct StepFailure {
     std::uint16_t textId;
     std::int32_t result;       // as the error-code line must show it
     std::size_t build = 0;
+    DWORD lastError = 0;       // as the error-code line must end, when not 0
 };
 
 constexpr std::uint32_t FIRST = 0;
@@ -287,34 +368,40 @@ constexpr std::uint32_t HIGH_CODE = 0x56780000;
 constexpr std::int32_t WRITE_FAILED = -2;
 constexpr std::int32_t READ_FAILED = -3;
 constexpr std::int32_t STATE_MISMATCH = 1627;
+constexpr DWORD NOT_CONNECTED = ERROR_DEVICE_NOT_CONNECTED;  // what an unplugged HID device fails with
 
 const StepFailure STEP_FAILURES[] = {
     {"lock, write fails", CMD_SYSTEM_LOCK, 0, SimFaultKind::FailWrite, 0, 0, 40026, WRITE_FAILED},
     {"lock, read fails", CMD_SYSTEM_LOCK, 0, SimFaultKind::FailRead, 0, 0, 40026, READ_FAILED},
     {"lock, state 0 echoed", CMD_SYSTEM_LOCK, 0, SimFaultKind::WrongState, 0, 0, 40026, STATE_MISMATCH},
     {"lock, state 2 echoed", CMD_SYSTEM_LOCK, 0, SimFaultKind::WrongState, 0, 2, 40026, STATE_MISMATCH},
-    {"lock, unplugged", CMD_SYSTEM_LOCK, 0, SimFaultKind::Vanish, 0, 0, 40026, WRITE_FAILED},
+    {"lock, unplugged", CMD_SYSTEM_LOCK, 0, SimFaultKind::Vanish, 0, 0, 40026, WRITE_FAILED,
+     0, NOT_CONNECTED},
     {"protection off, write fails", CMD_WRITE_PROTECT, 0, SimFaultKind::FailWrite, 0, 0, 40027, WRITE_FAILED},
     {"protection off, read fails", CMD_WRITE_PROTECT, 0, SimFaultKind::FailRead, 0, 0, 40027, READ_FAILED},
     {"protection off, low code", CMD_WRITE_PROTECT, 0, SimFaultKind::ErrorReply, LOW_CODE, 0, 40027, LOW_CODE},
     {"protection off, high code", CMD_WRITE_PROTECT, 0, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40027, HIGH_CODE},
     {"protection off, state 1 echoed", CMD_WRITE_PROTECT, 0, SimFaultKind::WrongState, 0, 1, 40027, STATE_MISMATCH},
-    {"protection off, unplugged", CMD_WRITE_PROTECT, 0, SimFaultKind::Vanish, 0, 0, 40027, WRITE_FAILED},
+    {"protection off, unplugged", CMD_WRITE_PROTECT, 0, SimFaultKind::Vanish, 0, 0, 40027, WRITE_FAILED,
+     0, NOT_CONNECTED},
     {"erase, write fails", CMD_ERASE_FIRMWARE, 0, SimFaultKind::FailWrite, 0, 0, 40028, WRITE_FAILED},
     {"erase, read fails", CMD_ERASE_FIRMWARE, 0, SimFaultKind::FailRead, 0, 0, 40028, READ_FAILED},
     {"erase, low code", CMD_ERASE_FIRMWARE, 0, SimFaultKind::ErrorReply, LOW_CODE, 0, 40028, LOW_CODE},
     {"erase, high code", CMD_ERASE_FIRMWARE, 0, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40028, HIGH_CODE},
-    {"erase, unplugged", CMD_ERASE_FIRMWARE, 0, SimFaultKind::Vanish, 0, 0, 40028, WRITE_FAILED},
+    {"erase, unplugged", CMD_ERASE_FIRMWARE, 0, SimFaultKind::Vanish, 0, 0, 40028, WRITE_FAILED,
+     0, NOT_CONNECTED},
     {"address, write fails", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::FailWrite, 0, 0, 40008, WRITE_FAILED},
     {"address, read fails", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::FailRead, 0, 0, 40008, READ_FAILED},
     {"address, low code", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::ErrorReply, LOW_CODE, 0, 40008, LOW_CODE},
     {"address, high code", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40008, HIGH_CODE},
-    {"address, unplugged", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::Vanish, 0, 0, 40008, WRITE_FAILED},
+    {"address, unplugged", CMD_SET_WRITE_ADDRESS, 0, SimFaultKind::Vanish, 0, 0, 40008, WRITE_FAILED,
+     0, NOT_CONNECTED},
     {"first block, write fails", CMD_WRITE_DATA, FIRST, SimFaultKind::FailWrite, 0, 0, 40009, WRITE_FAILED},
     {"first block, read fails", CMD_WRITE_DATA, FIRST, SimFaultKind::FailRead, 0, 0, 40009, READ_FAILED},
     {"first block, low code", CMD_WRITE_DATA, FIRST, SimFaultKind::ErrorReply, LOW_CODE, 0, 40009, LOW_CODE},
     {"first block, high code", CMD_WRITE_DATA, FIRST, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40009, HIGH_CODE},
-    {"first block, unplugged", CMD_WRITE_DATA, FIRST, SimFaultKind::Vanish, 0, 0, 40009, WRITE_FAILED},
+    {"first block, unplugged", CMD_WRITE_DATA, FIRST, SimFaultKind::Vanish, 0, 0, 40009, WRITE_FAILED,
+     0, NOT_CONNECTED},
     {"middle block, read fails", CMD_WRITE_DATA, MIDDLE, SimFaultKind::FailRead, 0, 0, 40009, READ_FAILED},
     {"middle block, high code", CMD_WRITE_DATA, MIDDLE, SimFaultKind::ErrorReply, HIGH_CODE, 0, 40009, HIGH_CODE},
     {"last block, low code", CMD_WRITE_DATA, LAST_OF_140, SimFaultKind::ErrorReply, LOW_CODE, 0, 40009, LOW_CODE, 1},
@@ -337,6 +424,14 @@ TEST_P(UpdateStepFails, ShowsTheStepsErrorAndSendsNothingAfterIt) {
     RigMessageBox box;
     expectErrorBox(failure.textId, failure.result, &box);
     const std::uint64_t boxSeenUs = rigNowUs();
+    if (failure.lastError != 0) {
+        // An unplugged HID device fails the transfer with ERROR_DEVICE_NOT_CONNECTED.
+        const std::string digits = "0x" + hex8(failure.lastError);
+        const std::wstring ending(digits.begin(), digits.end());
+        const bool endsSo = box.text.size() >= ending.size() &&
+                            box.text.compare(box.text.size() - ending.size(), ending.size(), ending) == 0;
+        EXPECT_TRUE(endsSo) << "the last error shown: " << rigShow(box.text);
+    }
     expectFailedState();
 
     // The unit got the sequence up to the failing request and nothing after it. A refused write

@@ -1,6 +1,8 @@
 // The rig's own test, run under Wine with our hid.dll and setupapi.dll: the HID stack and the
 // simulator server together, driven through the same system calls and flags as the programs'
-// HID port (overlapped handle, bounded waits, flush before each request).
+// HID port (overlapped handle, bounded waits, flush before each request). Our hid.dll wraps this
+// program's WriteFile, ReadFile and GetOverlappedResult as it wraps the shipping programs', so the
+// cases under "As strict as the HID class driver" prove what the programs meet.
 #include "tests/wine/rig/sim_server.h"
 
 #include "tests/wine/hidstack/units_file.h"
@@ -13,6 +15,7 @@ extern "C" {
 }
 #include <setupapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -355,14 +358,6 @@ TEST_F(RigStack, ARefusedRequestFailsTheWriteAndThatHandle) {
     EXPECT_EQ(exchange(again.value, SYSTEM_LOCK), SYSTEM_LOCK);
 }
 
-TEST_F(RigStack, AReportOfAnotherLengthIsRefused) {
-    ASSERT_EQ(rigPlug(unitDevice()), 1);
-    const Handle unit(openInterface(rigDevicePath(1)));
-    DWORD error = 0;
-    EXPECT_FALSE(writeRequest(unit.value, GET_INFO, &error, REPORT_BYTES - 1));
-    EXPECT_TRUE(rigUnitSnapshot(1).transcript.empty());
-}
-
 TEST_F(RigStack, ALostReplyFailsTheRead) {
     ASSERT_EQ(rigPlug(unitDevice()), 1);
     SimFault fault;
@@ -379,55 +374,6 @@ TEST_F(RigStack, ALostReplyFailsTheRead) {
     ASSERT_EQ(snapshot.transcript.size(), 1u);  // carried out, only the reply was lost
     EXPECT_TRUE(snapshot.systemLock);
     EXPECT_EQ(snapshot.transcript[0].repliedAtUs, 0u);
-}
-
-TEST_F(RigStack, UnplugFailsWritesAndReadsAlsoAWaitingRead) {
-    ASSERT_EQ(rigPlug(unitDevice()), 1);
-    ASSERT_EQ(rigPlug(unitDevice(1)), 2);
-    const Handle unit(openInterface(rigDevicePath(1)));
-    ASSERT_EQ(exchange(unit.value, GET_INFO), GET_INFO);
-
-    // A read that waits for a reply that will never come, when the unit is pulled out.
-    std::uint8_t waiting[REPORT_BYTES];
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_FALSE(ReadFile(unit.value, waiting, REPORT_BYTES, nullptr, &overlapped));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
-    rigUnplug(1);
-    ASSERT_EQ(WaitForSingleObject(overlapped.hEvent, PROMPT_MS), WAIT_OBJECT_0);
-    DWORD done = 0;
-    EXPECT_FALSE(GetOverlappedResult(unit.value, &overlapped, &done, FALSE));
-    CloseHandle(overlapped.hEvent);
-
-    DWORD error = 0;
-    EXPECT_FALSE(writeRequest(unit.value, GET_INFO, &error));
-    std::uint8_t reply[REPORT_BYTES];
-    EXPECT_FALSE(readReply(unit.value, reply, PROMPT_MS, &error));
-    EXPECT_FALSE(HidD_FlushQueue(unit.value));
-    HIDD_ATTRIBUTES attributes = {};
-    EXPECT_FALSE(HidD_GetAttributes(unit.value, &attributes));
-
-    const std::vector<std::wstring> remaining = {rigDevicePath(2)};
-    EXPECT_EQ(enumerateInterfaces(), remaining);
-    EXPECT_EQ(openInterface(rigDevicePath(1)), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(rigUnitSnapshot(1).transcript.size(), 1u);  // still there to be looked at
-}
-
-TEST_F(RigStack, AVanishingUnitLeavesTheList) {
-    ASSERT_EQ(rigPlug(unitDevice()), 1);
-    SimFault fault;
-    fault.kind = SimFaultKind::Vanish;
-    fault.command = WRITE_PROTECT;
-    rigSetFault(1, fault);
-    const Handle unit(openInterface(rigDevicePath(1)));
-    ASSERT_EQ(exchange(unit.value, GET_INFO), GET_INFO);
-    DWORD error = 0;
-    EXPECT_FALSE(writeRequest(unit.value, WRITE_PROTECT, &error));
-    std::uint8_t reply[REPORT_BYTES];
-    EXPECT_FALSE(readReply(unit.value, reply, PROMPT_MS, &error));
-    EXPECT_TRUE(enumerateInterfaces().empty());
-    EXPECT_TRUE(rigUnitSnapshot(1).vanished);
-    EXPECT_EQ(openInterface(rigDevicePath(1)), INVALID_HANDLE_VALUE);
 }
 
 // A reply that comes after the program gave up waiting stays in the handle's input.
@@ -479,16 +425,360 @@ TEST_F(LateReply, IsDroppedByFlushQueue) {
     EXPECT_FALSE(readReply(unit.value, reply, 200, &error)) << "nothing else is waiting";
 }
 
-TEST_F(RigStack, AUnitThatNeverAnswersStaysSilent) {
+// ---- As strict as the HID class driver ----
+
+// 1. Every open handle of a unit gets its own copy of every input report, whichever handle asked.
+TEST_F(RigStack, EveryOpenHandleGetsItsOwnCopyOfEveryReply) {
+    ASSERT_EQ(rigPlug(unitDevice()), 1);
+    const Handle first(openInterface(rigDevicePath(1)));
+    const Handle second(openInterface(rigDevicePath(1)));
+    const Handle third(openInterface(rigDevicePath(1)));
+    const HANDLE handles[] = {first.value, second.value, third.value};
+    for (const HANDLE handle : handles) ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+
+    struct Case {
+        int asking;
+        std::uint8_t command;
+    };
+    const Case cases[] = {{0, GET_INFO}, {1, READ_UNIT_MEMORY}, {2, GET_INFO}, {1, GET_INFO}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "request from handle " << c.asking << ", command " << int{c.command});
+        DWORD error = 0;
+        ASSERT_TRUE(writeRequest(handles[c.asking], c.command, &error)) << error;
+        for (int h = 0; h < 3; ++h) {
+            std::uint8_t reply[REPORT_BYTES];
+            ASSERT_TRUE(readReply(handles[h], reply, PROMPT_MS, &error)) << "handle " << h << ", error " << error;
+            EXPECT_EQ(reply[1], c.command) << "handle " << h;
+        }
+    }
+
+    // Requests from one handle while the others do not read: each of them holds every reply, in order.
+    const std::uint8_t sequence[] = {READ_UNIT_MEMORY, GET_INFO, READ_UNIT_MEMORY};
+    for (const std::uint8_t command : sequence) ASSERT_EQ(exchange(first.value, command), command);
+    for (int h = 1; h < 3; ++h) {
+        for (const std::uint8_t command : sequence) {
+            std::uint8_t reply[REPORT_BYTES];
+            DWORD error = 0;
+            ASSERT_TRUE(readReply(handles[h], reply, PROMPT_MS, &error)) << "handle " << h;
+            EXPECT_EQ(reply[1], command) << "handle " << h;
+        }
+    }
+    // Nothing more is queued anywhere, and a handle opened now gets none of the earlier replies.
+    const Handle later(openInterface(rigDevicePath(1)));
+    for (const HANDLE handle : {first.value, second.value, third.value, later.value}) {
+        std::uint8_t reply[REPORT_BYTES];
+        DWORD error = 0;
+        EXPECT_FALSE(readReply(handle, reply, 100, &error));
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_TIMEOUT));
+    }
+    // Each reply counts as taken when the handle that asked for it read it.
+    const SimUnit snapshot = rigUnitSnapshot(1);
+    ASSERT_EQ(snapshot.transcript.size(), 7u);
+    for (const SimRequest& request : snapshot.transcript) EXPECT_GE(request.repliedAtUs, request.receivedAtUs);
+}
+
+TEST_F(RigStack, AHandleThatDoesNotReadKeepsThe32NewestReports) {
+    constexpr int REQUESTS = 40;
+    constexpr int KEPT = 32;
+    ASSERT_EQ(rigPlug(unitDevice()), 1);
+    const Handle asking(openInterface(rigDevicePath(1)));
+    const Handle idle(openInterface(rigDevicePath(1)));
+    for (int i = 0; i < REQUESTS; ++i) {
+        const std::uint8_t command = i < REQUESTS - KEPT ? GET_INFO : READ_UNIT_MEMORY;
+        ASSERT_EQ(exchange(asking.value, command), command);
+    }
+    int kept = 0;
+    std::uint8_t reply[REPORT_BYTES];
+    DWORD error = 0;
+    while (readReply(idle.value, reply, 200, &error)) {
+        EXPECT_EQ(reply[1], READ_UNIT_MEMORY) << "an older report was kept at " << kept;
+        ++kept;
+    }
+    EXPECT_EQ(kept, KEPT);
+}
+
+// 2. A write of another length than the output report fails at once; the handle stays usable and
+//    the unit never sees it.
+struct WriteLengthCase {
+    const char* name;
+    std::uint16_t outputReportLength;
+    DWORD length;
+    DWORD error;  // ERROR_SUCCESS: the write goes through
+};
+
+const WriteLengthCase WRITE_LENGTHS[] = {
+    {"empty", 60, 0, ERROR_INVALID_PARAMETER},
+    {"one byte", 60, 1, ERROR_INVALID_PARAMETER},
+    {"one short", 60, 59, ERROR_INVALID_PARAMETER},
+    {"exact", 60, 60, ERROR_SUCCESS},
+    {"one long", 60, 61, ERROR_INVALID_USER_BUFFER},
+    {"twice as long", 60, 120, ERROR_INVALID_USER_BUFFER},
+    {"odd unit, short", 33, 32, ERROR_INVALID_PARAMETER},
+    {"odd unit, exact", 33, 33, ERROR_SUCCESS},
+    {"odd unit, the common 60", 33, 60, ERROR_INVALID_USER_BUFFER},
+};
+
+TEST_F(RigStack, AWriteOfAnotherLengthFailsAtOnceAndLeavesTheHandleUsable) {
+    for (const WriteLengthCase& c : WRITE_LENGTHS) {
+        SCOPED_TRACE(c.name);
+        RigDevice device = unitDevice();
+        device.config.outputReportLength = c.outputReportLength;
+        const int number = rigPlug(device);
+        ASSERT_GT(number, 0);
+        const Handle unit(openInterface(rigDevicePath(number)));
+        ASSERT_NE(unit.value, INVALID_HANDLE_VALUE);
+
+        std::vector<std::uint8_t> request(c.length + 1, 0);
+        request[0] = 0x01;
+        if (c.length > 1) request[1] = GET_INFO;
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        SetLastError(ERROR_SUCCESS);
+        const BOOL started = WriteFile(unit.value, request.data(), c.length, nullptr, &overlapped);
+        const DWORD startError = GetLastError();
+        if (c.error == ERROR_SUCCESS) {
+            ASSERT_TRUE(started || startError == ERROR_IO_PENDING) << startError;
+            ASSERT_EQ(WaitForSingleObject(overlapped.hEvent, PROMPT_MS), WAIT_OBJECT_0);
+            DWORD written = 0;
+            EXPECT_TRUE(GetOverlappedResult(unit.value, &overlapped, &written, FALSE));
+            EXPECT_EQ(written, c.length);
+            std::uint8_t reply[REPORT_BYTES];
+            DWORD error = 0;
+            EXPECT_TRUE(readReply(unit.value, reply, PROMPT_MS, &error));
+        } else {
+            EXPECT_FALSE(started);
+            EXPECT_EQ(startError, c.error) << "the write must fail at once with this error";
+        }
+        CloseHandle(overlapped.hEvent);
+
+        // The handle still works.
+        DWORD error = 0;
+        std::uint8_t reply[REPORT_BYTES];
+        ASSERT_TRUE(HidD_FlushQueue(unit.value));
+        ASSERT_TRUE(writeRequest(unit.value, READ_UNIT_MEMORY, &error, c.outputReportLength)) << error;
+        ASSERT_TRUE(readReply(unit.value, reply, PROMPT_MS, &error)) << error;
+        EXPECT_EQ(reply[1], READ_UNIT_MEMORY);
+
+        const SimUnit snapshot = rigUnitSnapshot(number);
+        ASSERT_EQ(snapshot.transcript.size(), c.error == ERROR_SUCCESS ? 2u : 1u) << "the unit saw a refused write";
+        EXPECT_EQ(snapshot.transcript.back().bytes[1], READ_UNIT_MEMORY);
+    }
+}
+
+// 3. A unit that does not answer in time leaves the read waiting until the program gives up; the
+//    handle stays open, and a reply that comes later waits on it.
+struct SilentUnitCase {
+    const char* name;
+    SimFaultKind kind;
+    std::uint32_t lateByMs;
+    bool comesLater;
+};
+
+const SilentUnitCase SILENT_UNITS[] = {
+    {"never answers", SimFaultKind::NeverAnswer, 0, false},
+    {"answers after the program's limit", SimFaultKind::LateAnswer, 700, true},
+};
+
+TEST_F(RigStack, AUnitThatDoesNotAnswerInTimeLeavesTheReadWaitingAndTheHandleOpen) {
+    constexpr DWORD PROGRAM_LIMIT_MS = 400;
+    for (const SilentUnitCase& c : SILENT_UNITS) {
+        SCOPED_TRACE(c.name);
+        const int number = rigPlug(unitDevice());
+        ASSERT_GT(number, 0);
+        SimFault fault;
+        fault.kind = c.kind;
+        fault.command = GET_INFO;
+        fault.lateByMs = c.lateByMs;
+        rigSetFault(number, fault);
+        const Handle unit(openInterface(rigDevicePath(number)));
+        DWORD error = 0;
+        ASSERT_TRUE(writeRequest(unit.value, GET_INFO, &error));
+
+        std::uint8_t reply[REPORT_BYTES];
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        const std::uint64_t start = rigNowUs();
+        EXPECT_FALSE(ReadFile(unit.value, reply, REPORT_BYTES, nullptr, &overlapped));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+        EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, PROGRAM_LIMIT_MS), static_cast<DWORD>(WAIT_TIMEOUT))
+            << "the read ended before the program gave up";
+        EXPECT_GE(rigNowUs() - start, (PROGRAM_LIMIT_MS - 5) * 1000u);
+        CancelIoEx(unit.value, &overlapped);
+        DWORD done = 0;
+        EXPECT_FALSE(GetOverlappedResult(unit.value, &overlapped, &done, TRUE));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+        CloseHandle(overlapped.hEvent);
+
+        // Still there and still open.
+        HIDD_ATTRIBUTES attributes = {};
+        EXPECT_TRUE(HidD_GetAttributes(unit.value, &attributes));
+        const std::vector<std::wstring> listed = enumerateInterfaces();
+        EXPECT_NE(std::find(listed.begin(), listed.end(), rigDevicePath(number)), listed.end());
+
+        Sleep(c.lateByMs + 200);  // a late reply has come meanwhile
+        const bool read = readReply(unit.value, reply, 200, &error);
+        EXPECT_EQ(read, c.comesLater);
+        if (read) {
+            EXPECT_EQ(reply[1], GET_INFO) << "the late reply waited on the handle";
+        }
+        EXPECT_EQ(exchange(unit.value, READ_UNIT_MEMORY), READ_UNIT_MEMORY) << "the handle still works";
+        EXPECT_EQ(rigUnitSnapshot(number).owed.size(), c.comesLater ? 0u : 1u);
+    }
+}
+
+// 4. HidD_FlushQueue drops everything queued on its handle, at once, and nothing on the others.
+TEST_F(RigStack, FlushQueueDropsEverythingQueuedOnItsHandleAtOnce) {
+    constexpr std::uint64_t AT_ONCE_US = 50000;  // a thread hand-over each way, on a busy machine
+    constexpr std::uint32_t LATE_BY_MS = 1500;
     ASSERT_EQ(rigPlug(unitDevice()), 1);
     SimFault fault;
-    fault.kind = SimFaultKind::NeverAnswer;
+    fault.kind = SimFaultKind::LateAnswer;
     fault.command = GET_INFO;
+    fault.lateByMs = LATE_BY_MS;
     rigSetFault(1, fault);
-    const Handle unit(openInterface(rigDevicePath(1)));
-    EXPECT_EQ(exchange(unit.value, GET_INFO), -1);
-    EXPECT_EQ(exchange(unit.value, READ_UNIT_MEMORY), READ_UNIT_MEMORY);
-    EXPECT_EQ(rigUnitSnapshot(1).owed.size(), 1u);
+    const Handle asking(openInterface(rigDevicePath(1)));
+    const Handle flushed(openInterface(rigDevicePath(1)));
+
+    std::uint64_t start = rigNowUs();
+    EXPECT_TRUE(HidD_FlushQueue(flushed.value)) << "nothing queued";
+    const std::uint64_t emptyUs = rigNowUs() - start;
+
+    // Four reports queued on the flushed handle, one still on the asking handle, one to come later.
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(exchange(asking.value, READ_UNIT_MEMORY), READ_UNIT_MEMORY);
+    DWORD error = 0;
+    ASSERT_TRUE(writeRequest(asking.value, READ_UNIT_MEMORY, &error));
+    Sleep(100);
+    ASSERT_TRUE(writeRequest(asking.value, GET_INFO, &error));
+
+    start = rigNowUs();
+    EXPECT_TRUE(HidD_FlushQueue(flushed.value));
+    const std::uint64_t fullUs = rigNowUs() - start;
+    std::printf("[ figures  ] HidD_FlushQueue: %.2f ms on an empty queue, %.2f ms on four reports\n",
+                static_cast<double>(emptyUs) / 1000.0, static_cast<double>(fullUs) / 1000.0);
+    EXPECT_LT(emptyUs, AT_ONCE_US);
+    EXPECT_LT(fullUs, AT_ONCE_US) << "the flush waited";
+
+    std::uint8_t reply[REPORT_BYTES];
+    EXPECT_FALSE(readReply(flushed.value, reply, 200, &error)) << "a report survived the flush: " << int{reply[1]};
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_TIMEOUT));
+    ASSERT_TRUE(readReply(asking.value, reply, PROMPT_MS, &error)) << "the other handle's queue was flushed too";
+    EXPECT_EQ(reply[1], READ_UNIT_MEMORY);
+
+    // The late reply comes after the flush: both handles get it.
+    for (const HANDLE handle : {flushed.value, asking.value}) {
+        ASSERT_TRUE(readReply(handle, reply, LATE_BY_MS + PROMPT_MS, &error));
+        EXPECT_EQ(reply[1], GET_INFO);
+    }
+}
+
+// 5. An unplug fails pending and later I/O on the unit's handles with ERROR_DEVICE_NOT_CONNECTED.
+enum class Removal : std::uint8_t { Unplugged, Vanished };
+
+struct RemovalCase {
+    const char* name;
+    Removal removal;
+};
+
+const RemovalCase REMOVALS[] = {{"rigUnplug", Removal::Unplugged}, {"Vanish", Removal::Vanished}};
+
+// What a program may do on the handle afterwards; each must fail with 1167.
+enum class LaterCall : std::uint8_t { Write, Read, Flush, Attributes, PreparsedData };
+
+struct LaterCallCase {
+    const char* name;
+    LaterCall call;
+};
+
+const LaterCallCase LATER_CALLS[] = {
+    {"WriteFile", LaterCall::Write},           {"ReadFile", LaterCall::Read},
+    {"HidD_FlushQueue", LaterCall::Flush},     {"HidD_GetAttributes", LaterCall::Attributes},
+    {"HidD_GetPreparsedData", LaterCall::PreparsedData},
+};
+
+// The call's last error, or ERROR_SUCCESS when it succeeded. A write or read must fail at once.
+DWORD laterCallError(HANDLE unit, LaterCall call) {
+    std::uint8_t report[REPORT_BYTES] = {0x01, GET_INFO};
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    BOOL done = FALSE;
+    switch (call) {
+        case LaterCall::Write: done = WriteFile(unit, report, REPORT_BYTES, nullptr, &overlapped); break;
+        case LaterCall::Read: done = ReadFile(unit, report, REPORT_BYTES, nullptr, &overlapped); break;
+        case LaterCall::Flush: done = HidD_FlushQueue(unit); break;
+        case LaterCall::Attributes: {
+            HIDD_ATTRIBUTES attributes = {};
+            done = HidD_GetAttributes(unit, &attributes);
+            break;
+        }
+        case LaterCall::PreparsedData: {
+            PHIDP_PREPARSED_DATA preparsed = nullptr;
+            done = HidD_GetPreparsedData(unit, &preparsed);
+            if (done) HidD_FreePreparsedData(preparsed);
+            break;
+        }
+    }
+    DWORD error = done ? static_cast<DWORD>(ERROR_SUCCESS) : GetLastError();
+    if (error == ERROR_IO_PENDING) {  // not at once: what it ends with, within a moment
+        CancelIoEx(unit, &overlapped);
+        DWORD transferred = 0;
+        GetOverlappedResult(unit, &overlapped, &transferred, TRUE);
+        error = ERROR_IO_PENDING;
+    }
+    CloseHandle(overlapped.hEvent);
+    return error;
+}
+
+TEST_F(RigStack, AnUnplugFailsPendingAndLaterIoWithDeviceNotConnected) {
+    for (const RemovalCase& removal : REMOVALS) {
+        SCOPED_TRACE(removal.name);
+        rigStopServer();
+        ASSERT_TRUE(rigStartServer(unitsFilePath()));
+        ASSERT_EQ(rigPlug(unitDevice()), 1);
+        ASSERT_EQ(rigPlug(unitDevice(1)), 2);
+        if (removal.removal == Removal::Vanished) {
+            SimFault fault;
+            fault.kind = SimFaultKind::Vanish;
+            fault.command = WRITE_PROTECT;
+            rigSetFault(1, fault);
+        }
+        const Handle unit(openInterface(rigDevicePath(1)));
+        const Handle other(openInterface(rigDevicePath(1)));
+        ASSERT_EQ(exchange(unit.value, GET_INFO), GET_INFO);
+
+        // A read that waits for a reply that will never come, when the unit is pulled out.
+        std::uint8_t waiting[REPORT_BYTES];
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_TRUE(HidD_FlushQueue(unit.value));
+        EXPECT_FALSE(ReadFile(unit.value, waiting, REPORT_BYTES, nullptr, &overlapped));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+        if (removal.removal == Removal::Unplugged) {
+            rigUnplug(1);
+        } else {
+            // The request that makes the unit vanish: its pending write fails too.
+            DWORD error = 0;
+            EXPECT_FALSE(writeRequest(other.value, WRITE_PROTECT, &error));
+            EXPECT_EQ(error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED)) << "the write that met the unplug";
+        }
+        ASSERT_EQ(WaitForSingleObject(overlapped.hEvent, PROMPT_MS), WAIT_OBJECT_0);
+        DWORD done = 0;
+        EXPECT_FALSE(GetOverlappedResult(unit.value, &overlapped, &done, FALSE));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED)) << "the read already waiting";
+        EXPECT_EQ(static_cast<ULONG>(overlapped.Internal), 0xC000009DUL) << "STATUS_DEVICE_NOT_CONNECTED";
+        CloseHandle(overlapped.hEvent);
+
+        for (const LaterCallCase& later : LATER_CALLS) {
+            EXPECT_EQ(laterCallError(unit.value, later.call), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED))
+                << later.name << " after the unplug";
+        }
+
+        const std::vector<std::wstring> remaining = {rigDevicePath(2)};
+        EXPECT_EQ(enumerateInterfaces(), remaining);
+        EXPECT_EQ(openInterface(rigDevicePath(1)), INVALID_HANDLE_VALUE);
+        const SimUnit snapshot = rigUnitSnapshot(1);  // still there to be looked at
+        EXPECT_EQ(snapshot.vanished, removal.removal == Removal::Vanished);
+        EXPECT_EQ(snapshot.transcript.size(), 1u) << "the request that met a vanished unit was not carried out";
+    }
 }
 
 TEST_F(RigStack, AMissingUnitsFileMeansNoListOfInterfaces) {
