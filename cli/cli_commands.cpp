@@ -349,7 +349,7 @@ int printVersion(const CliIo& io) {
         if (image == nullptr) continue;
         char hex[SHA256_HEX_CHARS];
         sha256Hex(image->bytes, image->size, hex);
-        std::fprintf(io.out, "  %-15s %6u bytes  SHA-256 %s\n", toUtf8(row.name).c_str(), image->size, hex);
+        std::fprintf(io.out, "  %-15s %u bytes  SHA-256 %s\n", toUtf8(row.name).c_str(), image->size, hex);
     }
     std::fflush(io.out);
     return CLI_EXIT_DONE;
