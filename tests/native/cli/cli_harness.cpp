@@ -37,7 +37,8 @@ CliRun runCli(const std::vector<std::string>& args, const CliTerminal& terminal)
     std::FILE* in = fmemopen(&input[0], input.size() - 1 == 0 ? 1 : input.size() - 1, "r");
     if (terminal.input.empty()) std::fgetc(in);
 
-    const CliIo io{in, out, err, terminal.in, terminal.out, CliClock{virtualNowUs, virtualWaitUntil}, nullptr, false};
+    const CliIo io{in, out, err, terminal.in, terminal.out, CliClock{virtualNowUs, virtualWaitUntil}, nullptr,
+                    terminal.claimInstance};
     CliRun run;
     run.exitCode = runQuenlor(static_cast<int>(argv.size() - 1), argv.data(), io);
     std::fclose(in);

@@ -20,6 +20,7 @@ struct CliTerminal {
     bool in = false;
     bool out = false;
     std::string input;  // what the person types
+    bool claimInstance = false;  // take the single-instance guard as the program does
 };
 
 CliRun runCli(const std::vector<std::string>& args, const CliTerminal& terminal = CliTerminal{});
