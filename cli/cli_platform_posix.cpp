@@ -27,8 +27,12 @@ sigset_t heldSignals() {
     return set;
 }
 
+// Set once the update has held interrupts: from then on the ESC may have changed.
+volatile sig_atomic_t UpdateBegan = 0;
+
 void endAtOnce(int) {
-    const ssize_t written = write(STDERR_FILENO, INTERRUPTED, std::strlen(INTERRUPTED));
+    const char* text = UpdateBegan != 0 ? INTERRUPTED_AFTER_UPDATE : INTERRUPTED;
+    const ssize_t written = write(STDERR_FILENO, text, std::strlen(text));
     (void)written;
     _exit(130);
 }
@@ -53,6 +57,7 @@ void installInterruptHandling() {
 void holdInterrupts(bool hold) {
     const sigset_t set = heldSignals();
     if (hold) {
+        UpdateBegan = 1;
         pthread_sigmask(SIG_BLOCK, &set, nullptr);
         return;
     }

@@ -17,12 +17,13 @@ constexpr DWORD HOLD_POLL_MS = 50;
 
 volatile LONG Holding = 0;
 volatile LONG Held = 0;
+volatile LONG UpdateBegan = 0;  // from then on the ESC may have changed
 
 BOOL WINAPI handleConsoleControl(DWORD event) {
     if (InterlockedCompareExchange(&Holding, 0, 0) == 0) {
+        const char* text = InterlockedCompareExchange(&UpdateBegan, 0, 0) != 0 ? INTERRUPTED_AFTER_UPDATE : INTERRUPTED;
         DWORD written = 0;
-        WriteFile(GetStdHandle(STD_ERROR_HANDLE), INTERRUPTED, static_cast<DWORD>(std::strlen(INTERRUPTED)), &written,
-                  nullptr);
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
         ExitProcess(130);
     }
     InterlockedExchange(&Held, 1);
@@ -37,6 +38,7 @@ BOOL WINAPI handleConsoleControl(DWORD event) {
 void installInterruptHandling() { SetConsoleCtrlHandler(handleConsoleControl, TRUE); }
 
 void holdInterrupts(bool hold) {
+    if (hold) InterlockedExchange(&UpdateBegan, 1);
     if (!hold) InterlockedExchange(&Held, 0);
     InterlockedExchange(&Holding, hold ? 1 : 0);
 }

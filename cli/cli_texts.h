@@ -96,6 +96,8 @@ constexpr const char* INTERRUPT_REFUSED =
     "quenlor: not stopping: interrupting now would leave the ESC without firmware; the update goes on "
     "to its end.\n";
 constexpr const char* INTERRUPTED = "\nquenlor: interrupted; the ESC was not changed.\n";
+// After the update's last command: the outcome is already settled, only its report is cut short.
+constexpr const char* INTERRUPTED_AFTER_UPDATE = "\nquenlor: interrupted after the update had ended.\n";
 constexpr const char* PROGRESS_LINE_FORMAT = "Writing firmware: %3u %% (%u of %u blocks)\n";
 
 // ---- Listing and information
