@@ -27,7 +27,8 @@ std::wstring tempFile(const wchar_t* name) {
 // The file's bytes with the console's \r\n turned back into \n.
 std::string readText(const std::wstring& path) {
     std::string text;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return text;
     char chunk[4096];
     DWORD got = 0;
@@ -42,16 +43,23 @@ std::string readText(const std::wstring& path) {
 
 HANDLE inheritableFile(const std::wstring& path) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                       CREATE_ALWAYS, 0, nullptr);
 }
 
 bool runConsoleProgram(const std::wstring& arguments, DWORD timeoutMs, ConsoleRun* run) {
     const std::wstring program = rigDistDir() + L"\\quenlor.exe";
-    const std::wstring outPath = tempFile(L"quenlor-cli-out.txt");
-    const std::wstring errPath = tempFile(L"quenlor-cli-err.txt");
+    // Fresh files for every run: nothing a run left open can mix into the next one's output.
+    static int runs = 0;
+    ++runs;
+    const std::wstring outPath = tempFile((L"quenlor-cli-out-" + std::to_wstring(runs) + L".txt").c_str());
+    const std::wstring errPath = tempFile((L"quenlor-cli-err-" + std::to_wstring(runs) + L".txt").c_str());
     HANDLE out = inheritableFile(outPath);
     HANDLE err = inheritableFile(errPath);
-    if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) return false;
+    if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "cannot create the output files: error " << GetLastError();
+        return false;
+    }
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -60,7 +68,7 @@ bool runConsoleProgram(const std::wstring& arguments, DWORD timeoutMs, ConsoleRu
     startup.hStdError = err;
     PROCESS_INFORMATION info = {};
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-    const BOOL started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+    const BOOL started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, DETACHED_PROCESS,
                                         nullptr, nullptr, &startup, &info);
     CloseHandle(out);
     CloseHandle(err);
@@ -95,6 +103,7 @@ TEST_F(Cli, ListShowsEachUnitInScanOrder) {
     ConsoleRun run;
     ASSERT_TRUE(runConsoleProgram(L"list", QUICK_MS, &run));
     EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, "VEXO-BOX  " + rigUtf8(rigDevicePath(unit)) + "  ready\nDIALPUCK  " + rigUtf8(rigDevicePath(second)) +
                            "  ready\n");
     EXPECT_EQ(rigTranscriptSize(unit), 0u) << "list sends nothing";
