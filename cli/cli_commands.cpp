@@ -149,9 +149,6 @@ int reportUnopenable(const Context& c, bool asUpdateResult, const ListedUnit& un
 // Opens and identifies the first unit as the dialog does. CLI_EXIT_DONE with DeviceLink open, or
 // the exit code after the error was reported (the link then closed).
 int identifyFirstUnit(const Context& c, bool asUpdateResult) {
-    if (c.io.claimInstance && !c.options.sim && !claimSingleInstance()) {
-        return reportError(c.io, c.options.json, asUpdateResult, CLI_EXIT_CANNOT_OPEN, ERROR_ANOTHER_INSTANCE);
-    }
     const std::int32_t result = openDeviceLink(DeviceLink);
     if (result == RESULT_OK) return CLI_EXIT_DONE;
     const bool unitTaken = DeviceLink.devicePath != nullptr;
@@ -363,6 +360,12 @@ int runParsed(const CliIo& io, const CliOptions& options) {
         useHidPort(*io.port);
     }
     const Context c{io, options};
+    // Even the listing opens each unit for a moment; while another Quenlor program works with a
+    // unit, this one opens none. The simulated unit is this program's own.
+    if (io.claimInstance && !options.sim && !claimSingleInstance()) {
+        return reportError(io, options.json, options.command == CliCommand::Update, CLI_EXIT_CANNOT_OPEN,
+                           ERROR_ANOTHER_INSTANCE);
+    }
     switch (options.command) {
         case CliCommand::List: return runList(c);
         case CliCommand::Info: return runInfo(c);

@@ -325,6 +325,33 @@ TEST(CliInfo, FailuresGiveCauseFixAndExitCode) {
          CLI_EXIT_IDENTIFY_FAILED,
          "The programming unit did not answer its identification (result 0x00001234, system error 0x00000000): reconnect "
          "the unit and the ESC's battery and try again."},
+        {"the unit never answers",
+         [] {
+             SimConfig config = escOfModel(0);
+             config.fault = {SimFaultKind::NeverAnswer, CMD_GET_INFO};
+             plugUnit(config);
+         },
+         CLI_EXIT_IDENTIFY_FAILED,
+         "The programming unit did not answer its identification (result 0xfffffffd, system error 0x0000006e): reconnect "
+         "the unit and the ESC's battery and try again."},
+        {"reports longer than the unit's can be",
+         [] {
+             SimConfig config = escOfModel(0);
+             config.inputReportLength = 65;
+             plugUnit(config);
+         },
+         CLI_EXIT_IDENTIFY_FAILED,
+         "The programming unit did not answer its identification (result 0xffffffff, system error 0x00000000): reconnect "
+         "the unit and the ESC's battery and try again."},
+        {"the unit is unplugged during identification",
+         [] {
+             SimConfig config = escOfModel(0);
+             config.fault = {SimFaultKind::Vanish, CMD_READ_ESC_RECORD};
+             plugUnit(config);
+         },
+         CLI_EXIT_IDENTIFY_FAILED,
+         "The programming unit did not answer its identification (result 0xfffffffe, system error 0x00000013): reconnect "
+         "the unit and the ESC's battery and try again."},
     };
     for (const InfoFailureCase& c : cases) {
         SCOPED_TRACE(c.label);

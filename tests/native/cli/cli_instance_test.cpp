@@ -43,6 +43,10 @@ TEST(CliSingleInstance, SecondProgramOpensNoDevice) {
     EXPECT_EQ(run.exitCode, CLI_EXIT_CANNOT_OPEN);
     EXPECT_EQ(run.err, std::string("quenlor: ") + ERROR_ANOTHER_INSTANCE + "\n");
     EXPECT_EQ(simBusCounters().openCalls, 0u) << "no device was opened";
+    const CliRun list = runCli({"list", "--json"}, withGuard);
+    EXPECT_EQ(list.exitCode, CLI_EXIT_CANNOT_OPEN);
+    EXPECT_EQ(list.out, std::string("{\"error\":\"") + ERROR_ANOTHER_INSTANCE + "\",\"exitCode\":4}\n");
+    EXPECT_EQ(simBusCounters().openCalls, 0u) << "not even the listing opens a unit";
 
     ASSERT_EQ(write(release[1], "x", 1), 1);
     int status = 0;
