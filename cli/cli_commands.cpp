@@ -275,8 +275,7 @@ int reportUpdateOutcome(const Context& c, const ModelRow& row) {
                 printJsonLine(c.io.out, json{{"event", "result"},
                                              {"ok", true},
                                              {"model", toUtf8(row.name)},
-                                             {"firmware", formatText("%u.%u", unsigned{IMAGE_FIRMWARE_VERSION >> 8},
-                                                                     unsigned{IMAGE_FIRMWARE_VERSION & 0xFF})}});
+                                             {"firmware", imageFirmwareText()}});
             } else {
                 std::fputs(UPDATE_SUCCEEDED, c.io.out);
                 std::fflush(c.io.out);
@@ -325,7 +324,7 @@ int runUpdate(const Context& c) {
         const IdentifiedTexts texts = identifiedTexts(DeviceLink);
         std::fprintf(c.io.out, UPDATE_START_FORMAT, toUtf8(row.name).c_str(), texts.product.c_str(),
                      texts.escFirmware.c_str(),
-                     formatText("%u.%u", unsigned{IMAGE_FIRMWARE_VERSION >> 8}, unsigned{IMAGE_FIRMWARE_VERSION & 0xFF}).c_str());
+                     imageFirmwareText().c_str());
         std::fflush(c.io.out);
     }
     startUpdateSession(c.io, c.options.json, c.options.yes, row, escFirmwareVersion(DeviceLink));
@@ -335,8 +334,7 @@ int runUpdate(const Context& c) {
 }
 
 int printVersion(const CliIo& io) {
-    std::fprintf(io.out, "quenlor %s (firmware image %u.%u)\n", QUENLOR_VERSION, unsigned{IMAGE_FIRMWARE_VERSION >> 8},
-                 unsigned{IMAGE_FIRMWARE_VERSION & 0xFF});
+    std::fprintf(io.out, "quenlor %s (firmware image %s)\n", QUENLOR_VERSION, imageFirmwareText().c_str());
     std::fputs(EMBEDDED_IMAGES_ARE_STAND_INS
                    ? "Images: STAND-INS generated for development, not the maker's; this program must not be released.\n"
                    : "Images: the maker's.\n",

@@ -8,7 +8,6 @@
 #include "cli/embedded_images.h"
 #include "device/device_link.h"
 #include "device/precise_wait.h"
-#include "ui/ui_logic.h"
 #include "update/firmware_update.h"
 #include "update/update_frontend.h"
 #include "update/update_logic.h"
@@ -57,11 +56,6 @@ bool askYesNo(const std::string& question) {
     while (*c == ' ' || *c == '\t') ++c;
     const int first = std::tolower(static_cast<unsigned char>(*c));
     return first == 'y';
-}
-
-std::string firmwareText(std::uint16_t version) {
-    if (version == ESC_WITHOUT_FIRMWARE) return NO_FIRMWARE_JSON_NOTE;
-    return formatText("%u.%u", unsigned{static_cast<std::uint8_t>(version >> 8)}, unsigned{static_cast<std::uint8_t>(version)});
 }
 
 void drawTerminalLine(std::uint32_t position, std::uint32_t bytesSent, std::uint32_t imageBytes, std::uint64_t nowUs) {
@@ -155,8 +149,8 @@ bool frontendAsk(UpdateQuestion question) {
     const std::string text =
         question == UpdateQuestion::Warning
             ? std::string(WARNING_QUESTION)
-            : formatText(OLDER_FIRMWARE_QUESTION_FORMAT, firmwareText(UpdateSession.escFirmwareVersion).c_str(),
-                         firmwareText(IMAGE_FIRMWARE_VERSION).c_str());
+            : formatText(OLDER_FIRMWARE_QUESTION_FORMAT, escFirmwareText(UpdateSession.escFirmwareVersion).c_str(),
+                         imageFirmwareText().c_str());
     const bool yes = askYesNo(text);
     if (!yes) UpdateSession.outcome = CliUpdateOutcome::Declined;
     return yes;
@@ -203,6 +197,8 @@ void frontendReportSuccess() {
     UpdateSession.outcome = CliUpdateOutcome::Succeeded;
 }
 
+// The port's own last error: GetLastError with the Windows port, errno with hidapi, and the
+// simulated unit's errno values under --sim on either system.
 std::uint32_t frontendLastError() { return hidPortLastError(); }
 
 void frontendKeepSystemAwake(bool on) {

@@ -1,6 +1,8 @@
 #include "cli/cli_output.h"
 
 #include "cli/cli_texts.h"
+#include "ui/ui_logic.h"
+#include "update/update_logic.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -52,6 +54,14 @@ std::string toUtf8(const wchar_t* text) {
     }
     return utf8;
 }
+
+std::string escFirmwareText(std::uint16_t version) {
+    VersionRowTexts rows{};
+    composeVersionRows(0, 0, version, 0, &rows);
+    return toUtf8(rows.escFirmwareVersion);
+}
+
+std::string imageFirmwareText() { return escFirmwareText(IMAGE_FIRMWARE_VERSION); }
 
 std::string hex32(std::uint32_t value) { return formatText("0x%08x", static_cast<unsigned>(value)); }
 

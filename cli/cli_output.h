@@ -12,6 +12,10 @@
 
 std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string toUtf8(const wchar_t* text);
+// An ESC firmware version as the dialog writes it ("1.5", "----------" for none).
+std::string escFirmwareText(std::uint16_t version);
+// The version of the images this program carries.
+std::string imageFirmwareText();
 // "0x%08x", the way codes, errors and hardware IDs are written.
 std::string hex32(std::uint32_t value);
 

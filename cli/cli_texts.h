@@ -107,7 +107,6 @@ constexpr const char* LIST_NOT_FOUND = "gone before it could be opened";
 constexpr const char* LIST_ACCESS_DENIED = "permission denied";
 constexpr const char* LIST_BUSY = "in use by another program";
 constexpr const char* LIST_OTHER = "cannot be opened";
-constexpr const char* NO_FIRMWARE_JSON_NOTE = "----------";
 
 constexpr const char* VERDICT_READY = "ready";
 constexpr const char* VERDICT_WRONG_MODE = "wrong-mode";

@@ -3,6 +3,7 @@
 // unit (every 20 ms step pause, the 1 s before the erase reply is read, the 4 s settle after it)
 // plus the unit's own answering time, which the simulated unit keeps within those pauses.
 //   cli_update_bench <path to quenlor> [60|140|90]
+#include "cli/cli_args.h"
 #include "device/device_link.h"
 #include "device/precise_wait.h"
 #include "model/model_table.h"
@@ -36,11 +37,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string model = argc > 2 ? argv[2] : "60";
-    std::size_t row = 0;
-    for (std::size_t i = 0; i < MODEL_ROW_COUNT; ++i) {
-        char number[8];
-        std::snprintf(number, sizeof number, "%u", static_cast<unsigned>(i == 0 ? 60 : i == 1 ? 140 : 90));
-        if (model == number) row = i;
+    const int row = modelIndexFromName(model);
+    if (row < 0) {
+        std::fprintf(stderr, "cli_update_bench: %s is no model\n", model.c_str());
+        return 2;
     }
     const std::string sim = "--sim=" + model;
     const std::uint64_t startUs = monotonicNowUs();
@@ -58,9 +58,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cli_update_bench: quenlor failed (status %d)\n", status);
         return 1;
     }
-    const std::uint64_t floor = floorUs(MODEL_ROWS[row].imageBytes);
+    const std::uint64_t floor = floorUs(MODEL_ROWS[static_cast<std::size_t>(row)].imageBytes);
     std::printf("cli update wall: %.3f s, floor %.3f s (%u bytes)\n", static_cast<double>(wallUs) / 1e6,
-                static_cast<double>(floor) / 1e6, MODEL_ROWS[row].imageBytes);
+                static_cast<double>(floor) / 1e6, MODEL_ROWS[static_cast<std::size_t>(row)].imageBytes);
     std::printf("cli update ratio: %.4f\n", static_cast<double>(wallUs) / static_cast<double>(floor));
     return 0;
 }
