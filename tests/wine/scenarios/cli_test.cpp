@@ -47,8 +47,10 @@ HANDLE inheritableFile(const std::wstring& path) {
                        CREATE_ALWAYS, 0, nullptr);
 }
 
-bool runConsoleProgram(const std::wstring& arguments, DWORD timeoutMs, ConsoleRun* run) {
-    const std::wstring program = rigDistDir() + L"\\quenlor.exe";
+std::wstring shippedProgram() { return rigDistDir() + L"\\quenlor.exe"; }
+
+bool runConsoleProgram(const std::wstring& arguments, DWORD timeoutMs, ConsoleRun* run,
+                       const std::wstring& program = shippedProgram()) {
     // Fresh files for every run: nothing a run left open can mix into the next one's output.
     static int runs = 0;
     ++runs;
@@ -157,6 +159,47 @@ TEST_F(Cli, FailedStepExitsWithEight) {
     EXPECT_NE(result.find("\"ok\":false"), std::string::npos) << result;
     EXPECT_EQ(run.err.rfind("quenlor: The update failed: the address for the new firmware could not be set", 0), 0u)
         << run.err;
+}
+
+// ---- A HID library planted beside the program is never loaded
+
+std::wstring thisFolder() {
+    wchar_t self[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
+    const std::wstring path = self;
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+TEST_F(Cli, PlantedHidLibraryIsNotLoaded) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"quenlor-cli-planted-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring marker = folder + L"\\planted-hid-loaded.txt";
+    const std::wstring copied = folder + L"\\quenlor.exe";
+    DeleteFileW(marker.c_str());
+    ASSERT_TRUE(CopyFileW((thisFolder() + L"\\planted_hid.dll").c_str(), (folder + L"\\hid.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(shippedProgram().c_str(), copied.c_str(), FALSE));
+    // The planted library announces itself when loaded: loaded here under another name, it must.
+    ASSERT_TRUE(CopyFileW((folder + L"\\hid.dll").c_str(), (folder + L"\\marker-check.dll").c_str(), FALSE));
+    HMODULE check = LoadLibraryW((folder + L"\\marker-check.dll").c_str());
+    ASSERT_NE(check, nullptr);
+    FreeLibrary(check);
+    ASSERT_TRUE(exists(marker)) << "the planted library did not write its marker";
+    ASSERT_TRUE(DeleteFileW(marker.c_str()));
+
+    rigPlug(rigCompatibleUnit(rigBuild60()));
+    ConsoleRun run;
+    ASSERT_TRUE(runConsoleProgram(L"info --json", QUICK_MS, &run, copied));
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_NE(run.out.find("\"verdict\":\"ready\""), std::string::npos) << "found through the system's HID library";
+    EXPECT_FALSE(exists(marker)) << "quenlor.exe loaded the hid.dll planted beside it";
+    for (const wchar_t* name : {L"\\hid.dll", L"\\marker-check.dll", L"\\quenlor.exe", L"\\planted-hid-loaded.txt"}) {
+        DeleteFileW((folder + name).c_str());
+    }
+    RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace
