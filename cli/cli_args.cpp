@@ -33,7 +33,7 @@ std::string modelChoices() {
 
 void checkModel(const std::string& value, const char* option) {
     if (modelIndexFromName(value) < 0) {
-        throw CLI::ValidationError(option, value + " is not a supported model (" + modelChoices() + ", or its full name)");
+        throw CLI::ValidationError(option, formatText(ERROR_UNKNOWN_MODEL_FORMAT, value.c_str(), modelChoices().c_str()));
     }
 }
 
@@ -85,7 +85,7 @@ CliParseResult parseCliArgs(int argc, const char* const* argv, CliOptions* optio
     if (info->parsed()) options->command = CliCommand::Info;
     if (update->parsed()) options->command = CliCommand::Update;
     if (options->command == CliCommand::None && !options->showVersion) {
-        return {CliParse::Usage, "A command is required: list, info or update."};
+        return {CliParse::Usage, ERROR_COMMAND_REQUIRED};
     }
     return {CliParse::Run, {}};
 }

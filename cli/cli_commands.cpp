@@ -201,7 +201,7 @@ int runList(const Context& c) {
     } else {
         if (units.empty()) std::fputs(LIST_NONE, c.io.out);
         for (const ListedUnit& unit : units) {
-            std::fprintf(c.io.out, "%-9s %s  %s\n", productLabel(unit.productId).c_str(), unit.path.c_str(),
+            std::fprintf(c.io.out, LIST_LINE_FORMAT, productLabel(unit.productId).c_str(), unit.path.c_str(),
                          openProblem(unit.openFailure));
         }
         // Each fix once, after the list.
@@ -242,14 +242,14 @@ int runInfo(const Context& c) {
                                      {"esc", esc},
                                      {"verdict", verdictKey(verdict)}});
     } else {
-        std::fprintf(c.io.out, "Programming unit:  %s, firmware %s\n", texts.product.c_str(), texts.unitFirmware.c_str());
+        std::fprintf(c.io.out, INFO_UNIT_FORMAT, texts.product.c_str(), texts.unitFirmware.c_str());
         if (escKnown) {
-            std::fprintf(c.io.out, "ESC bootloader:    %s\n", texts.bootloader.c_str());
-            std::fprintf(c.io.out, "ESC firmware:      %s\n", texts.escFirmware.c_str());
-            std::fprintf(c.io.out, "ESC hardware ID:   %s\n", hex32(escHardwareId(DeviceLink)).c_str());
-            std::fprintf(c.io.out, "ESC model:         %s\n", row != nullptr ? model.c_str() : "none supported");
+            std::fprintf(c.io.out, INFO_BOOTLOADER_FORMAT, texts.bootloader.c_str());
+            std::fprintf(c.io.out, INFO_FIRMWARE_FORMAT, texts.escFirmware.c_str());
+            std::fprintf(c.io.out, INFO_HARDWARE_ID_FORMAT, hex32(escHardwareId(DeviceLink)).c_str());
+            std::fprintf(c.io.out, INFO_MODEL_FORMAT, row != nullptr ? model.c_str() : INFO_NO_MODEL);
         }
-        std::fprintf(c.io.out, "Verdict:           %s\n", verdictText(verdict));
+        std::fprintf(c.io.out, INFO_VERDICT_FORMAT, verdictText(verdict));
         std::fflush(c.io.out);
     }
     closeDeviceLink(DeviceLink);
@@ -334,17 +334,14 @@ int runUpdate(const Context& c) {
 }
 
 int printVersion(const CliIo& io) {
-    std::fprintf(io.out, "quenlor %s (firmware image %s)\n", QUENLOR_VERSION, imageFirmwareText().c_str());
-    std::fputs(EMBEDDED_IMAGES_ARE_STAND_INS
-                   ? "Images: STAND-INS generated for development, not the maker's; this program must not be released.\n"
-                   : "Images: the maker's.\n",
-               io.out);
+    std::fprintf(io.out, VERSION_FORMAT, QUENLOR_VERSION, imageFirmwareText().c_str());
+    std::fputs(EMBEDDED_IMAGES_ARE_STAND_INS ? VERSION_STAND_IN_IMAGES : VERSION_MAKER_IMAGES, io.out);
     for (const ModelRow& row : MODEL_ROWS) {
         const EmbeddedImage* image = embeddedImageFor(row);
         if (image == nullptr) continue;
         char hex[SHA256_HEX_CHARS];
         sha256Hex(image->bytes, image->size, hex);
-        std::fprintf(io.out, "  %-15s %u bytes  SHA-256 %s\n", toUtf8(row.name).c_str(), image->size, hex);
+        std::fprintf(io.out, VERSION_IMAGE_FORMAT, toUtf8(row.name).c_str(), image->size, hex);
     }
     std::fflush(io.out);
     return CLI_EXIT_DONE;

@@ -73,7 +73,7 @@ void drawTerminalLine(std::uint32_t position, std::uint32_t bytesSent, std::uint
     } else if (bytesSent >= imageBytes) {
         left = "0:00";
     }
-    std::fprintf(io().out, "\r[%s] %3u %%  %u/%u blocks  %s left ", bar, position, blocksDone, total, left.c_str());
+    std::fprintf(io().out, PROGRESS_BAR_FORMAT, bar, position, blocksDone, total, left.c_str());
     std::fflush(io().out);
     UpdateSession.progressLineOpen = true;
     UpdateSession.lastDrawUs = nowUs;
@@ -129,7 +129,7 @@ const char* stepText(unsigned stepMessage) {
     for (const StepText& step : STEP_TEXTS) {
         if (step.message == stepMessage) return step.text;
     }
-    return "an update step failed";
+    return STEP_TEXT_UNKNOWN;
 }
 
 bool loadFirmwareImage(FirmwareImage* image) {

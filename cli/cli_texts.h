@@ -70,6 +70,8 @@ constexpr const char* CANNOT_ASK_JSON = "--json never asks";
 constexpr const char* ERROR_UPDATE_FAILED_FORMAT =
     "The update failed: %s (code 0x%08x, system error 0x%08x); the ESC may be left without firmware: "
     "run `quenlor update` again.";
+constexpr const char* ERROR_COMMAND_REQUIRED = "A command is required: list, info or update.";
+constexpr const char* ERROR_UNKNOWN_MODEL_FORMAT = "%s is not a supported model (%s, or its full name)";
 constexpr const char* ERROR_PREFIX = "quenlor: ";
 constexpr const char* USAGE_HINT = " Run `quenlor --help` for the usage.";
 
@@ -87,6 +89,8 @@ constexpr StepText STEP_TEXTS[] = {
     {MSG_BLOCK_WRITE_FAILED, "a firmware data block could not be written"},
 };
 
+constexpr const char* STEP_TEXT_UNKNOWN = "an update step failed";
+
 // ---- Messages while updating
 constexpr const char* UPDATE_START_FORMAT = "Updating the %s on the %s from firmware %s to %s.\n";
 constexpr const char* UPDATE_SUCCEEDED =
@@ -99,6 +103,7 @@ constexpr const char* INTERRUPTED = "\nquenlor: interrupted; the ESC was not cha
 // After the update's last command: the outcome is already settled, only its report is cut short.
 constexpr const char* INTERRUPTED_AFTER_UPDATE = "\nquenlor: interrupted after the update had ended.\n";
 constexpr const char* PROGRESS_LINE_FORMAT = "Writing firmware: %3u %% (%u of %u blocks)\n";
+constexpr const char* PROGRESS_BAR_FORMAT = "\r[%s] %3u %%  %u/%u blocks  %s left ";
 
 // ---- Listing and information
 constexpr const char* LIST_NONE = "No programming unit found.\n";
@@ -107,6 +112,22 @@ constexpr const char* LIST_NOT_FOUND = "gone before it could be opened";
 constexpr const char* LIST_ACCESS_DENIED = "permission denied";
 constexpr const char* LIST_BUSY = "in use by another program";
 constexpr const char* LIST_OTHER = "cannot be opened";
+
+constexpr const char* LIST_LINE_FORMAT = "%-9s %s  %s\n";
+constexpr const char* INFO_UNIT_FORMAT = "Programming unit:  %s, firmware %s\n";
+constexpr const char* INFO_BOOTLOADER_FORMAT = "ESC bootloader:    %s\n";
+constexpr const char* INFO_FIRMWARE_FORMAT = "ESC firmware:      %s\n";
+constexpr const char* INFO_HARDWARE_ID_FORMAT = "ESC hardware ID:   %s\n";
+constexpr const char* INFO_MODEL_FORMAT = "ESC model:         %s\n";
+constexpr const char* INFO_NO_MODEL = "none supported";
+constexpr const char* INFO_VERDICT_FORMAT = "Verdict:           %s\n";
+
+// ---- --version
+constexpr const char* VERSION_FORMAT = "quenlor %s (firmware image %s)\n";
+constexpr const char* VERSION_STAND_IN_IMAGES =
+    "Images: STAND-INS generated for development, not the maker's; this program must not be released.\n";
+constexpr const char* VERSION_MAKER_IMAGES = "Images: the maker's.\n";
+constexpr const char* VERSION_IMAGE_FORMAT = "  %-15s %u bytes  SHA-256 %s\n";
 
 constexpr const char* VERDICT_READY = "ready";
 constexpr const char* VERDICT_WRONG_MODE = "wrong-mode";
