@@ -1,6 +1,7 @@
 #include "sim/sim_hid_port.h"
 
 #include "device/hid_port.h"
+#include "device/precise_wait.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,13 +19,26 @@ struct SimBus {
     std::vector<SimBusDevice> devices;
     std::vector<int> handles;  // device number per handle, -1 once closed
     bool listAvailable = true;
-    std::uint64_t clockUs = 0;
+    std::uint64_t clockUs = 0;  // the virtual clock; unused in real time
+    bool realTime = false;
     SimBusCounters counters;
     std::uint32_t lastError = 0;
     SimWriteObserver writeObserver = nullptr;
 };
 
 SimBus Bus;
+
+// The bus's time: the virtual clock, or the monotonic clock the program's own waits use.
+std::uint64_t nowUs() { return Bus.realTime ? monotonicNowUs() : Bus.clockUs; }
+
+// Lets the bus's time reach untilUs: the virtual clock jumps there, real time is waited for.
+void passTimeUntil(std::uint64_t untilUs) {
+    if (Bus.realTime) {
+        waitUntilUs(untilUs, nullptr);
+    } else if (untilUs > Bus.clockUs) {
+        Bus.clockUs = untilUs;
+    }
+}
 
 HANDLE handleOf(std::size_t slot) { return reinterpret_cast<HANDLE>(FIRST_HANDLE + slot); }
 
@@ -136,7 +150,7 @@ bool discardPendingInput(HANDLE device) {
     ++Bus.counters.discards;
     SimBusDevice* d = presentDevice(device);
     if (d == nullptr || d->unit.vanished) return failWith(ENODEV);
-    simDiscardReadyReplies(d->unit, Bus.clockUs);
+    simDiscardReadyReplies(d->unit, nowUs());
     return succeed();
 }
 
@@ -147,7 +161,7 @@ bool writeReport(HANDLE device, const std::uint8_t* report, std::uint32_t length
     if (Bus.writeObserver != nullptr) Bus.writeObserver(report, length);
     SimBusDevice* d = presentDevice(device);
     if (d == nullptr) return failWith(ENODEV);
-    if (!simWriteRequest(d->unit, report, length, Bus.clockUs)) return failWith(d->unit.vanished ? ENODEV : EIO);
+    if (!simWriteRequest(d->unit, report, length, nowUs())) return failWith(d->unit.vanished ? ENODEV : EIO);
     if (d->scriptedUsed < d->scriptedReplies.size() && !d->unit.owed.empty()) {
         const std::vector<std::uint8_t>& script = d->scriptedReplies[d->scriptedUsed++];
         std::uint8_t* bytes = d->unit.owed.back().bytes;
@@ -162,30 +176,30 @@ bool readReport(HANDLE device, std::uint8_t* report, std::uint32_t length, std::
     if (length > Bus.counters.largestRead) Bus.counters.largestRead = length;
     SimBusDevice* d = presentDevice(device);
     if (d == nullptr) return failWith(ENODEV);
-    const std::uint64_t deadlineUs = Bus.clockUs + timeoutMs * US_PER_MS;
+    const std::uint64_t deadlineUs = nowUs() + timeoutMs * US_PER_MS;
     // With nothing owed a real read would wait for input that never comes.
     if (d->unit.owed.empty() && !d->unit.vanished) {
-        Bus.clockUs = deadlineUs;
+        passTimeUntil(deadlineUs);
         ++Bus.counters.readTimeouts;
         return failWith(ETIMEDOUT);
     }
     for (;;) {
         std::uint64_t readyAtUs = 0;
-        switch (simReadReply(d->unit, report, length, Bus.clockUs, &readyAtUs)) {
+        switch (simReadReply(d->unit, report, length, nowUs(), &readyAtUs)) {
             case SimReadOutcome::Reply: return succeed();
             case SimReadOutcome::Failed: return failWith(d->unit.vanished ? ENODEV : EIO);
             case SimReadOutcome::NotYet: break;
         }
         if (readyAtUs > deadlineUs) {
-            Bus.clockUs = deadlineUs;
+            passTimeUntil(deadlineUs);
             ++Bus.counters.readTimeouts;
             return failWith(ETIMEDOUT);
         }
-        Bus.clockUs = readyAtUs;
+        passTimeUntil(readyAtUs);
     }
 }
 
-void sleepVirtually(std::uint32_t ms) { Bus.clockUs += ms * US_PER_MS; }
+void sleepOnBus(std::uint32_t ms) { passTimeUntil(nowUs() + ms * US_PER_MS); }
 
 std::uint32_t lastError() { return Bus.lastError; }
 
@@ -193,13 +207,15 @@ std::uint32_t lastError() { return Bus.lastError; }
 
 extern const HidPort SIM_HID_PORT = {
     "sim",       scanInterfaces, listInterfaces, openInterface, closeInterface, getAttributes, getReportLengths,
-    discardPendingInput, writeReport, readReport, sleepVirtually, lastError,
+    discardPendingInput, writeReport, readReport, sleepOnBus, lastError,
 };
 
 void simBusReset() {
     Bus = SimBus{};
     useHidPort(SIM_HID_PORT);
 }
+
+void simBusUseRealTime(bool realTime) { Bus.realTime = realTime; }
 
 int simBusAdd(const SimConfig& config, bool openable) {
     SimBusDevice device;
@@ -228,8 +244,8 @@ int simBusDeviceOfHandle(HANDLE handle) {
 }
 
 void simBusSetListAvailable(bool available) { Bus.listAvailable = available; }
-std::uint64_t simBusClockUs() { return Bus.clockUs; }
-void simBusAdvanceMs(std::uint32_t ms) { Bus.clockUs += ms * US_PER_MS; }
-void simBusAdvanceUs(std::uint64_t us) { Bus.clockUs += us; }
+std::uint64_t simBusClockUs() { return nowUs(); }
+void simBusAdvanceMs(std::uint32_t ms) { passTimeUntil(nowUs() + ms * US_PER_MS); }
+void simBusAdvanceUs(std::uint64_t us) { passTimeUntil(nowUs() + us); }
 void simBusObserveWrites(SimWriteObserver observer) { Bus.writeObserver = observer; }
 const SimBusCounters& simBusCounters() { return Bus.counters; }

@@ -1,7 +1,10 @@
 // The HID port of the simulated programming unit (SIM_HID_PORT): device/hid_port.h implemented over
-// a bus of simulated devices with a virtual clock. Waits and read time-outs advance the clock instead of taking time, so a
-// unit that never answers costs the tests nothing. Tests set the bus up and read it back through
-// the plain functions below; everything is single-threaded.
+// a bus of simulated devices. Its clock is virtual unless told otherwise: waits and read time-outs
+// advance it instead of taking time, so a unit that never answers costs the tests nothing. In real
+// time (the command-line updater's --sim, its benchmark) the clock is the monotonic clock of
+// device/precise_wait.h and every wait really waits, as a real unit would make the program wait.
+// Tests set the bus up and read it back through the plain functions below; everything is
+// single-threaded.
 #pragma once
 
 #include "device/hid_port.h"
@@ -35,6 +38,9 @@ extern const HidPort SIM_HID_PORT;
 // An empty bus: no devices, clock at 0, every counter 0, the interface list available; and
 // SIM_HID_PORT chosen as the HID port.
 void simBusReset();
+// Real time on (the clock is monotonicNowUs(), waits take that long) or off (the virtual clock, the
+// default after every reset).
+void simBusUseRealTime(bool realTime);
 // Plugs a device in after those present; returns its number. Its path names vendor, product and
 // number, as a system's interface path would.
 int simBusAdd(const SimConfig& config, bool openable = true);
@@ -56,6 +62,7 @@ void simBusObserveWrites(SimWriteObserver observer);
 // When false, the list of present HID interfaces cannot be obtained.
 void simBusSetListAvailable(bool available);
 
+// The bus's clock; advancing it in real time waits until it reads that much later.
 std::uint64_t simBusClockUs();
 void simBusAdvanceMs(std::uint32_t ms);
 void simBusAdvanceUs(std::uint64_t us);

@@ -24,7 +24,7 @@ RIG_GERMAN=de_DE.UTF-8
 RIG_SCREEN=1024x768x24
 RIG_WINE_FONTS_DIR=/usr/share/wine/fonts  # Wine's own fonts (Debian package fonts-wine)
 # The programs that get our HID stack; every other program in the prefix keeps Wine's.
-RIG_HID_PROGRAMS=(quenlor-zephant-60-lv.exe quenlor-zephant-140-lv.exe quenlor-zephant-90-lv.exe rig_selftest.exe
+RIG_HID_PROGRAMS=(quenlor-zephant-60-lv.exe quenlor-zephant-140-lv.exe quenlor-zephant-90-lv.exe quenlor.exe rig_selftest.exe
                   update_bench.exe)
 
 RIG_XVFB_PID=""

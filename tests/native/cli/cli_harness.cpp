@@ -1,0 +1,76 @@
+#include "tests/native/cli/cli_harness.h"
+
+#include "model/compatibility.h"
+#include "model/model_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+std::uint64_t virtualNowUs() { return simBusClockUs(); }
+
+void virtualWaitUntil(std::uint64_t deadlineUs) {
+    const std::uint64_t now = simBusClockUs();
+    if (deadlineUs > now) simBusAdvanceUs(deadlineUs - now);
+}
+
+}  // namespace
+
+CliRun runCli(const std::vector<std::string>& args, const CliTerminal& terminal) {
+    std::vector<const char*> argv{"quenlor"};
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
+
+    char* outBytes = nullptr;
+    std::size_t outSize = 0;
+    char* errBytes = nullptr;
+    std::size_t errSize = 0;
+    std::FILE* out = open_memstream(&outBytes, &outSize);
+    std::FILE* err = open_memstream(&errBytes, &errSize);
+    std::string input = terminal.input;
+    // fmemopen refuses an empty buffer; a lone byte past the size reads as end of input.
+    input.push_back('\0');
+    std::FILE* in = fmemopen(&input[0], input.size() - 1 == 0 ? 1 : input.size() - 1, "r");
+    if (terminal.input.empty()) std::fgetc(in);
+
+    const CliIo io{in, out, err, terminal.in, terminal.out, CliClock{virtualNowUs, virtualWaitUntil}, nullptr,
+                    terminal.claimInstance};
+    CliRun run;
+    run.exitCode = runQuenlor(static_cast<int>(argv.size() - 1), argv.data(), io);
+    std::fclose(in);
+    std::fclose(out);
+    std::fclose(err);
+    run.out.assign(outBytes, outSize);
+    run.err.assign(errBytes, errSize);
+    std::free(outBytes);
+    std::free(errBytes);
+    return run;
+}
+
+std::vector<nlohmann::json> jsonLines(const std::string& out) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream stream(out);
+    std::string line;
+    while (std::getline(stream, line)) {
+        nlohmann::json value = nlohmann::json::parse(line, nullptr, false);
+        EXPECT_FALSE(value.is_discarded()) << "not JSON: " << line;
+        lines.push_back(value);
+    }
+    return lines;
+}
+
+int plugUnit(const SimConfig& config, bool openable) {
+    simBusReset();
+    return simBusAdd(config, openable);
+}
+
+SimConfig escOfModel(std::size_t modelIndex) {
+    SimConfig config;
+    config.escHardwareId = HARDWARE_ID_FAMILY_A | MODEL_ROWS[modelIndex].idByte;
+    config.escFirmwareVersion = 0x0105;
+    return config;
+}
