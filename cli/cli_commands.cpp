@@ -372,6 +372,17 @@ int runParsed(const CliIo& io, const CliOptions& options) {
 
 }  // namespace
 
+namespace {
+
+bool asksForJson(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--json") return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 const EmbeddedImage* embeddedImageFor(const ModelRow& row) {
     for (std::size_t i = 0; i < EMBEDDED_IMAGE_COUNT; ++i) {
         if (EMBEDDED_IMAGES[i].resourceId == row.imageResourceId) return &EMBEDDED_IMAGES[i];
@@ -390,8 +401,12 @@ int runQuenlor(int argc, const char* const* argv, const CliIo& io) {
         case CliParse::Usage: {
             // CLI11's texts end without a full stop; ours end with one.
             const bool stopped = !parsed.text.empty() && parsed.text.back() == '.';
-            std::fprintf(io.err, "%s%s%s%s\n", ERROR_PREFIX, parsed.text.c_str(), stopped ? "" : ".", USAGE_HINT);
+            const std::string sentence = parsed.text + (stopped ? "" : ".");
+            std::fprintf(io.err, "%s%s%s\n", ERROR_PREFIX, sentence.c_str(), USAGE_HINT);
             std::fflush(io.err);
+            // A script that asked for JSON reads the refusal as JSON too, though the line could not
+            // be read whole.
+            if (asksForJson(argc, argv)) printJsonLine(io.out, {{"error", sentence}, {"exitCode", CLI_EXIT_USAGE}});
             return CLI_EXIT_USAGE;
         }
         case CliParse::Run: break;

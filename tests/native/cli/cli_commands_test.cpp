@@ -57,6 +57,30 @@ TEST(CliUsage, WrongUsageExitsWithTwoAndSaysWhy) {
     }
 }
 
+// A script that asked for JSON gets the refusal as one JSON object as well.
+TEST(CliUsage, WrongUsageWithJsonAlsoAnswersInJson) {
+    struct Case {
+        const char* label;
+        std::vector<std::string> args;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"unknown --model", {"update", "--json", "--model", "61"},
+         "--model: 61 is not a supported model (60, 140, 90, or its full name)."},
+        {"option of another command", {"list", "--json", "--yes"}, "The following argument was not expected: --yes."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        plugUnit(escOfModel(0));
+        const CliRun run = runCli(c.args);
+        EXPECT_EQ(run.exitCode, CLI_EXIT_USAGE);
+        ASSERT_FALSE(run.out.empty());
+        const json answer = json::parse(run.out);
+        EXPECT_EQ(answer, (json{{"error", c.error}, {"exitCode", CLI_EXIT_USAGE}}));
+        EXPECT_EQ(simBusCounters().openCalls, 0u);
+    }
+}
+
 TEST(CliUsage, HelpListsCommandsAndExitCodes) {
     for (const char* arg : {"--help", "-h"}) {
         const CliRun run = runCli({arg});
