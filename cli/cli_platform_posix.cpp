@@ -8,12 +8,16 @@
 #include "cli/cli_texts.h"
 
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <pthread.h>
 #include <unistd.h>
 
 #if defined(__APPLE__)
 #include <IOKit/pwr_mgt/IOPMLib.h>
+#elif defined(QUENLOR_HAVE_LOGIND)
+#include <fcntl.h>
+#include <systemd/sd-bus.h>
 #endif
 
 namespace {
@@ -40,6 +44,37 @@ void endAtOnce(int) {
 #if defined(__APPLE__)
 IOPMAssertionID AwakeAssertion = 0;
 bool AwakeAsserted = false;
+#endif
+
+#if defined(QUENLOR_HAVE_LOGIND)
+// An inhibitor lock of logind against sleep and idle for as long as its descriptor stays open.
+int InhibitorLock = -1;
+// logind answers at once; a system bus that does not must not hold up the update.
+constexpr std::uint64_t INHIBIT_TIMEOUT_US = 2000000;
+
+// The lock's descriptor, or -1 where there is no system bus or logind refuses: the update goes on
+// all the same, as on a system that never sleeps.
+int takeSleepInhibitor() {
+    sd_bus* bus = nullptr;
+    if (sd_bus_open_system(&bus) < 0) return -1;
+    int lock = -1;
+    sd_bus_message* call = nullptr;
+    sd_bus_message* reply = nullptr;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    if (sd_bus_message_new_method_call(bus, &call, "org.freedesktop.login1", "/org/freedesktop/login1",
+                                       "org.freedesktop.login1.Manager", "Inhibit") >= 0 &&
+        sd_bus_message_append(call, "ssss", "sleep:idle", "quenlor", "Writing firmware into an ESC", "block") >= 0 &&
+        sd_bus_call(bus, call, INHIBIT_TIMEOUT_US, &error, &reply) >= 0) {
+        int received = -1;
+        // The descriptor belongs to the reply; a copy outlives it.
+        if (sd_bus_message_read(reply, "h", &received) >= 0) lock = fcntl(received, F_DUPFD_CLOEXEC, 3);
+    }
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+    sd_bus_message_unref(call);
+    sd_bus_flush_close_unref(bus);
+    return lock;
+}
 #endif
 
 }  // namespace
@@ -92,16 +127,24 @@ void keepSystemAwake(bool on) {
         IOPMAssertionRelease(AwakeAssertion);
         AwakeAsserted = false;
     }
+#elif defined(QUENLOR_HAVE_LOGIND)
+    if (on && InhibitorLock < 0) {
+        InhibitorLock = takeSleepInhibitor();
+    } else if (!on && InhibitorLock >= 0) {
+        close(InhibitorLock);  // the lock lasts as long as this descriptor is open
+        InhibitorLock = -1;
+    }
 #else
-    // Linux offers no in-process way that works without a session bus and a logind inhibitor
-    // taken through it; the README tells the person to run the update under systemd-inhibit.
+    // Without logind there is nobody to ask; the README tells the person to keep the system awake.
     (void)on;
 #endif
 }
 
 bool canKeepSystemAwake() {
 #if defined(__APPLE__)
-    return true;
+    return AwakeAsserted;
+#elif defined(QUENLOR_HAVE_LOGIND)
+    return InhibitorLock >= 0;
 #else
     return false;
 #endif
