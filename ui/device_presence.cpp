@@ -145,8 +145,9 @@ bool onDeviceChange(WPARAM event, LPARAM lParam) {
     if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return true;
 
     if (event == DBT_DEVICEARRIVAL) {
-        // While an update sends its commands the link is open, so an arrival is ignored then.
-        if (!isDeviceLinkOpen(DeviceLink)) evaluateAttachedUnit(EvaluationOrigin::Arrival);
+        if (!isDeviceLinkOpen(DeviceLink) && !isFirmwareUpdateUsingTheLink()) {
+            evaluateAttachedUnit(EvaluationOrigin::Arrival);
+        }
         return true;
     }
     if (!isDeviceLinkOpen(DeviceLink) || !namesOpenUnit(header)) return true;

@@ -15,6 +15,7 @@
 namespace {
 
 bool UpdateRunning = false;
+bool UsingTheLink = false;     // from the click to the report of the outcome
 bool SendingCommands = false;  // from the first command of the update to its last
 
 constexpr std::uint64_t US_PER_MS = 1000;
@@ -101,6 +102,7 @@ void runUpdateSteps() {
     setSystemLock(DeviceLink, 0);
     stopSending();
     setEscFirmwareVersion(DeviceLink, IMAGE_FIRMWARE_VERSION);
+    UsingTheLink = false;
     frontendReportSuccess();
 }
 
@@ -108,10 +110,13 @@ void runUpdateSteps() {
 
 bool isFirmwareUpdateRunning() { return UpdateRunning; }
 bool isFirmwareUpdateSending() { return SendingCommands; }
+bool isFirmwareUpdateUsingTheLink() { return UsingTheLink; }
 
 void runFirmwareUpdate() {
     UpdateRunning = true;
+    UsingTheLink = true;
     runUpdateSteps();
+    UsingTheLink = false;
     UpdateRunning = false;
 }
 
@@ -144,5 +149,6 @@ std::int32_t transferImage(const std::uint8_t* image, std::uint32_t imageBytes, 
 
 void reportUpdateFailure(unsigned stepMessage, std::int32_t code, std::uint32_t lastError) {
     closeDeviceLink(DeviceLink);
+    UsingTheLink = false;
     frontendReportFailure(stepMessage, code, lastError);
 }

@@ -23,6 +23,10 @@ bool isFirmwareUpdateRunning();
 // True from the update's first command to its last one, the stretch in which the link must not be
 // closed under it: a unit that goes away then fails the next command as the device's own failure.
 bool isFirmwareUpdateSending();
+// True from the click until the update reports its outcome: the link belongs to the update, and a
+// unit that arrives must not be opened under it (also not while a question is open). During the
+// report a failed update has closed the link, and arrivals are judged as at any other time.
+bool isFirmwareUpdateUsingTheLink();
 
 // Sends the image block by block after the write address was set. 0 when every block was
 // accepted, else the failed block's result with the system's last error right after it.

@@ -189,6 +189,8 @@ TEST_F(UpdateCourse, EachBuildWritesItsImageExactlyAndEndsWithTheLinkOpen) {
         EXPECT_EQ(escFirmwareVersion(DeviceLink), IMAGE_FIRMWARE_VERSION);
         EXPECT_FALSE(fakeFrontendKeepsAwake());
         EXPECT_FALSE(isFirmwareUpdateRunning());
+        EXPECT_EQ(fakeFrontendLinkClaims().reportsWhileFree, 1u);
+        EXPECT_EQ(fakeFrontendLinkClaims().reportsWhileHeld, 0u);
         TearDown();
     }
 }
@@ -307,6 +309,8 @@ TEST_F(UpdateCourse, QuestionsAndDeclines) {
         run(image, script);
         expectCourse(c.expected, c.label);
         const bool declined = c.expected.back().step == CourseStep::Ask;
+        EXPECT_EQ(fakeFrontendLinkClaims().asksWhileFree, 0u) << c.label << ": a question with the link free";
+        EXPECT_FALSE(isFirmwareUpdateUsingTheLink()) << c.label;
         // A declined update sends nothing and leaves the link as it was.
         EXPECT_EQ(isDeviceLinkOpen(DeviceLink), declined) << c.label;
         EXPECT_EQ(esc().transcript.size(), identification) << c.label;
@@ -505,6 +509,13 @@ TEST_F(UpdateCourse, EveryStepAgainstEveryFault) {
         expectLinkClosed();
         EXPECT_FALSE(fakeFrontendKeepsAwake()) << c.label;
         EXPECT_FALSE(isFirmwareUpdateRunning()) << c.label;
+        // Asked while the update held the link; the failure reported with the link free for arrivals.
+        const LinkClaims claims = fakeFrontendLinkClaims();
+        EXPECT_EQ(claims.asksWhileHeld, 1u) << c.label;
+        EXPECT_EQ(claims.asksWhileFree, 0u) << c.label;
+        EXPECT_EQ(claims.reportsWhileFree, 1u) << c.label;
+        EXPECT_EQ(claims.reportsWhileHeld, 0u) << c.label;
+        EXPECT_FALSE(isFirmwareUpdateUsingTheLink()) << c.label;
         TearDown();
     }
 }

@@ -12,6 +12,7 @@ FakeFrontendScript Script;
 std::vector<CourseRow> Course;
 std::uint32_t RaiseChecks = 0;
 bool KeepsAwake = false;
+LinkClaims Claims;
 
 void record(CourseStep step, std::uint32_t value, std::int32_t code = 0, std::uint32_t lastError = 0) {
     Course.push_back({step, value, code, lastError});
@@ -55,11 +56,13 @@ void fakeFrontendStart(const FakeFrontendScript& script) {
     Course.clear();
     RaiseChecks = 0;
     KeepsAwake = false;
+    Claims = LinkClaims{};
     simBusObserveWrites(recordWrite);
 }
 
 const std::vector<CourseRow>& fakeFrontendCourse() { return Course; }
 bool fakeFrontendKeepsAwake() { return KeepsAwake; }
+LinkClaims fakeFrontendLinkClaims() { return Claims; }
 
 bool loadFirmwareImage(FirmwareImage* image) {
     if (Script.imageBytes == nullptr) return false;
@@ -68,6 +71,7 @@ bool loadFirmwareImage(FirmwareImage* image) {
 }
 
 bool frontendAsk(UpdateQuestion question) {
+    ++(isFirmwareUpdateUsingTheLink() ? Claims.asksWhileHeld : Claims.asksWhileFree);
     record(CourseStep::Ask, static_cast<std::uint32_t>(question));
     return question == UpdateQuestion::Warning ? Script.acceptWarning : Script.acceptOlderFirmware;
 }
@@ -98,10 +102,14 @@ bool frontendProgressRaise() {
 void frontendProgressEnd() { record(CourseStep::ProgressEnd, 0); }
 
 void frontendReportFailure(unsigned stepMessage, std::int32_t code, std::uint32_t lastError) {
+    ++(isFirmwareUpdateUsingTheLink() ? Claims.reportsWhileHeld : Claims.reportsWhileFree);
     record(CourseStep::Failure, stepMessage, code, lastError);
 }
 
-void frontendReportSuccess() { record(CourseStep::Success, 0); }
+void frontendReportSuccess() {
+    ++(isFirmwareUpdateUsingTheLink() ? Claims.reportsWhileHeld : Claims.reportsWhileFree);
+    record(CourseStep::Success, 0);
+}
 
 std::uint32_t frontendLastError() { return hidPortLastError(); }
 

@@ -48,3 +48,12 @@ void fakeFrontendStart(const FakeFrontendScript& script);
 const std::vector<CourseRow>& fakeFrontendCourse();
 // Whether the system is being kept awake at the moment.
 bool fakeFrontendKeepsAwake();
+// What the update said of its link when the front end was asked something (true: held by the
+// update) and when it reported its outcome (false: free for arrivals); counted over the run.
+struct LinkClaims {
+    std::uint32_t asksWhileHeld = 0;
+    std::uint32_t asksWhileFree = 0;
+    std::uint32_t reportsWhileHeld = 0;
+    std::uint32_t reportsWhileFree = 0;
+};
+LinkClaims fakeFrontendLinkClaims();

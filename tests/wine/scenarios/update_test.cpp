@@ -573,6 +573,49 @@ TEST_F(Update, UnitPulledOutWhileTheWarningIsOpenFailsWithoutAnErrorCodeLine) {
     expectFailedState();
 }
 
+// While a question is open the link belongs to the update: a unit that arrives is not opened under
+// it, and the update ends at its first command as for any link that went away.
+TEST_F(Update, AUnitArrivingWhileTheWarningIsOpenIsNotTakenUnderTheUpdate) {
+    startReady(rigBuild60());
+    ASSERT_TRUE(rigClick(program, RIG_ID_UPDATE));
+    RigMessageBox warning;
+    ASSERT_TRUE(rigWaitMessageBox(program, warning, BOX_TIMEOUT_MS));
+    ASSERT_NE(RigDelivery::Failed, rigPullOut(program, unit));
+    ASSERT_TRUE(rigWaitDelivered());
+    int other = -1;
+    ASSERT_NE(RigDelivery::Failed, rigPlugIn(program, rigCompatibleUnit(rigBuild60()), &other));
+    ASSERT_TRUE(rigWaitDelivered());
+    EXPECT_EQ(0u, rigTranscriptSize(other)) << "the arriving unit was opened under the update";
+    ASSERT_TRUE(rigAnswerMessageBox(warning, IDOK));
+    expectErrorBox(40026, -1);
+    expectFailedState();
+}
+
+// Once the update has failed, its error box is open with the link closed: a unit that arrives then
+// is judged as at any other time, and the failure text still has the last word.
+TEST_F(Update, AUnitArrivingWhileTheErrorBoxIsOpenIsJudgedAsAtAnyOtherTime) {
+    RigDevice refusing = rigCompatibleUnit(rigBuild60());
+    refusing.config.fault.kind = SimFaultKind::WrongState;
+    refusing.config.fault.command = CMD_SYSTEM_LOCK;
+    startReady(rigBuild60(), refusing);
+    clickUpdateAndAnswerWarning(IDOK);
+    RigMessageBox box;
+    ASSERT_TRUE(rigWaitMessageBox(program, box, BOX_TIMEOUT_MS));
+    EXPECT_TRUE(sameText(expectedText(40002), box.caption));
+    // Any HID interface that arrives starts the evaluation; the scan takes the first unit present,
+    // the one whose update failed, which is still plugged in.
+    const std::size_t before = rigTranscriptSize(unit);
+    int other = -1;
+    ASSERT_NE(RigDelivery::Failed, rigPlugIn(program, rigCompatibleUnit(rigBuild60()), &other));
+    ASSERT_TRUE(rigWaitDelivered());
+    EXPECT_EQ(before + 3, rigTranscriptSize(unit)) << "the unit was identified again";
+    EXPECT_TRUE(rigIsControlEnabled(program, RIG_ID_UPDATE)) << "the unit is offered again";
+    ASSERT_TRUE(rigAnswerMessageBox(box, IDOK));
+    EXPECT_TRUE(rigWaitStatus(program, expectedText(40030), 5000));
+    EXPECT_TRUE(rigIsControlEnabled(program, RIG_ID_UPDATE));
+    EXPECT_TRUE(sameText(L"1.5", rigVersionRows(program).value[2]));
+}
+
 // An update command that arrives after the link went away (queued behind the removal).
 TEST_F(Update, CommandWithoutALinkShowsUnitNotDetected) {
     startReady(rigBuild60());
