@@ -86,17 +86,6 @@ bool listInterfaces(HidInterfaceInfoVisitor visit, void* context) {
     return true;
 }
 
-int errnoOfRefusal(HidOpenFailure refusal) {
-    switch (refusal) {
-        case HidOpenFailure::AccessDenied: return EACCES;
-        case HidOpenFailure::Busy: return EBUSY;
-        case HidOpenFailure::NotFound: return ENOENT;
-        case HidOpenFailure::None:
-        case HidOpenFailure::Other: break;
-    }
-    return EIO;
-}
-
 HANDLE openInterface(const wchar_t* path, HidOpenFailure* failure) {
     ++Bus.counters.openCalls;
     for (std::size_t i = 0; i < Bus.devices.size(); ++i) {
@@ -105,7 +94,7 @@ HANDLE openInterface(const wchar_t* path, HidOpenFailure* failure) {
         if (!device.present) break;
         if (!device.openable) {
             *failure = device.openRefusal;
-            failWith(errnoOfRefusal(device.openRefusal));
+            failWith(simErrnoOfOpenFailure(device.openRefusal));
             return INVALID_HANDLE_VALUE;
         }
         ++device.opens;
@@ -209,6 +198,17 @@ extern const HidPort SIM_HID_PORT = {
     "sim",       scanInterfaces, listInterfaces, openInterface, closeInterface, getAttributes, getReportLengths,
     discardPendingInput, writeReport, readReport, sleepOnBus, lastError,
 };
+
+int simErrnoOfOpenFailure(HidOpenFailure failure) {
+    switch (failure) {
+        case HidOpenFailure::AccessDenied: return EACCES;
+        case HidOpenFailure::Busy: return EBUSY;
+        case HidOpenFailure::NotFound: return ENOENT;
+        case HidOpenFailure::None:
+        case HidOpenFailure::Other: break;
+    }
+    return EIO;
+}
 
 void simBusReset() {
     Bus = SimBus{};

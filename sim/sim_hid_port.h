@@ -34,6 +34,8 @@ struct SimBusDevice {
 
 // Failures are reported as errno values (ETIMEDOUT, ENODEV, EIO, EACCES, EBUSY, ENOENT).
 extern const HidPort SIM_HID_PORT;
+// The errno value a POSIX system gives for an open that failed so.
+int simErrnoOfOpenFailure(HidOpenFailure failure);
 
 // An empty bus: no devices, clock at 0, every counter 0, the interface list available; and
 // SIM_HID_PORT chosen as the HID port.

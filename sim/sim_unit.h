@@ -120,6 +120,15 @@ SimReadOutcome simReadReply(SimUnit& unit, std::uint8_t* report, std::uint32_t l
 // Orders a new fault, which fires at the next matching request.
 void simSetFault(SimUnit& unit, const SimFault& fault);
 
+// A fault of that kind at the first request with that command (for data blocks: at that block).
+inline SimFault simFault(SimFaultKind kind, std::uint8_t command, std::uint32_t blockIndex = SIM_ANY_BLOCK) {
+    SimFault fault;
+    fault.kind = kind;
+    fault.command = command;
+    fault.blockIndex = blockIndex;
+    return fault;
+}
+
 // The byte a freshly made unit's ESC holds at a flash offset: never 0xFF, so an erase shows.
 std::uint8_t simFlashPatternByte(std::uint32_t offset);
 

@@ -73,9 +73,4 @@ inline Bytes errorReply(std::uint32_t code, std::uint8_t state = 0) {
                    static_cast<std::uint8_t>(code >> 16), static_cast<std::uint8_t>(code >> 24)});
 }
 
-inline SimFault makeFault(SimFaultKind kind, std::uint8_t command) {
-    SimFault f;
-    f.kind = kind;
-    f.command = command;
-    return f;
-}
+inline SimFault makeFault(SimFaultKind kind, std::uint8_t command) { return simFault(kind, command); }

@@ -302,7 +302,7 @@ TEST_F(UpdateCourse, QuestionsAndDeclines) {
         SetUp();
         plugAndOpen(compatibleUnit(*image.row, c.escFirmwareVersion));
         const std::size_t identification = esc().transcript.size();
-        simSetFault(esc(), {SimFaultKind::FailWrite, CMD_SYSTEM_LOCK});
+        simSetFault(esc(), simFault(SimFaultKind::FailWrite, CMD_SYSTEM_LOCK));
         FakeFrontendScript script;
         script.acceptWarning = c.acceptWarning;
         script.acceptOlderFirmware = c.acceptOlderFirmware;
@@ -355,22 +355,14 @@ TEST_F(UpdateCourse, AMissingOrBrokenImageFailsBeforeTheFirstCommand) {
 
 // ---- Every step against every fault that applies to it
 
-SimFault faultAt(SimFaultKind kind, std::uint8_t command, std::uint32_t block = SIM_ANY_BLOCK) {
-    SimFault fault;
-    fault.kind = kind;
-    fault.command = command;
-    fault.blockIndex = block;
-    return fault;
-}
-
 SimFault errorReplyAt(std::uint8_t command, std::uint32_t code, std::uint32_t block = SIM_ANY_BLOCK) {
-    SimFault fault = faultAt(SimFaultKind::ErrorReply, command, block);
+    SimFault fault = simFault(SimFaultKind::ErrorReply, command, block);
     fault.errorCode = code;
     return fault;
 }
 
 SimFault wrongStateAt(std::uint8_t command, std::uint8_t echoed) {
-    SimFault fault = faultAt(SimFaultKind::WrongState, command);
+    SimFault fault = simFault(SimFaultKind::WrongState, command);
     fault.echoedState = echoed;
     return fault;
 }
@@ -410,11 +402,11 @@ std::vector<FaultCase> faultCases() {
     const Course eraseEnd = {pause(4000)};
     std::vector<FaultCase> cases = {
         // The lock: only the state it echoes counts, also in an error reply.
-        {"lock: write fails", faultAt(SimFaultKind::FailWrite, CMD_SYSTEM_LOCK),
+        {"lock: write fails", simFault(SimFaultKind::FailWrite, CMD_SYSTEM_LOCK),
          join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, W, REFUSED)})},
-        {"lock: read fails", faultAt(SimFaultKind::FailRead, CMD_SYSTEM_LOCK),
+        {"lock: read fails", simFault(SimFaultKind::FailRead, CMD_SYSTEM_LOCK),
          join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, R, LOST)})},
-        {"lock: silent", faultAt(SimFaultKind::NeverAnswer, CMD_SYSTEM_LOCK),
+        {"lock: silent", simFault(SimFaultKind::NeverAnswer, CMD_SYSTEM_LOCK),
          join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, R, TIMED_OUT)})},
         {"lock: error reply, low half", errorReplyAt(CMD_SYSTEM_LOCK, LOW_HALF_CODE),
          join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, S, 0)})},
@@ -422,14 +414,14 @@ std::vector<FaultCase> faultCases() {
          join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, S, 0)})},
         {"lock: echoes 0", wrongStateAt(CMD_SYSTEM_LOCK, 0), join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, S, 0)})},
         {"lock: echoes 2", wrongStateAt(CMD_SYSTEM_LOCK, 2), join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, S, 0)})},
-        {"lock: unplugged", faultAt(SimFaultKind::Vanish, CMD_SYSTEM_LOCK),
+        {"lock: unplugged", simFault(SimFaultKind::Vanish, CMD_SYSTEM_LOCK),
          join({UNTIL_LOCK, ends(MSG_SYSTEM_LOCK_FAILED, W, GONE)})},
         // Protection off.
-        {"protection off: write fails", faultAt(SimFaultKind::FailWrite, CMD_WRITE_PROTECT),
+        {"protection off: write fails", simFault(SimFaultKind::FailWrite, CMD_WRITE_PROTECT),
          join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, W, REFUSED)})},
-        {"protection off: read fails", faultAt(SimFaultKind::FailRead, CMD_WRITE_PROTECT),
+        {"protection off: read fails", simFault(SimFaultKind::FailRead, CMD_WRITE_PROTECT),
          join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, R, LOST)})},
-        {"protection off: silent", faultAt(SimFaultKind::NeverAnswer, CMD_WRITE_PROTECT),
+        {"protection off: silent", simFault(SimFaultKind::NeverAnswer, CMD_WRITE_PROTECT),
          join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, R, TIMED_OUT)})},
         {"protection off: error reply, low half", errorReplyAt(CMD_WRITE_PROTECT, LOW_HALF_CODE),
          join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, LOW_HALF_CODE, 0)})},
@@ -437,33 +429,33 @@ std::vector<FaultCase> faultCases() {
          join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, HIGH_HALF_RESULT, 0)})},
         {"protection off: echoes 1", wrongStateAt(CMD_WRITE_PROTECT, 1),
          join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, S, 0)})},
-        {"protection off: unplugged", faultAt(SimFaultKind::Vanish, CMD_WRITE_PROTECT),
+        {"protection off: unplugged", simFault(SimFaultKind::Vanish, CMD_WRITE_PROTECT),
          join({UNTIL_PROTECTION_OFF, ends(MSG_WRITE_PROTECTION_FAILED, W, GONE)})},
         // The erase: reported only after its 4000 ms.
-        {"erase: write fails", faultAt(SimFaultKind::FailWrite, CMD_ERASE_FIRMWARE),
+        {"erase: write fails", simFault(SimFaultKind::FailWrite, CMD_ERASE_FIRMWARE),
          join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, W, REFUSED)})},
-        {"erase: read fails", faultAt(SimFaultKind::FailRead, CMD_ERASE_FIRMWARE),
+        {"erase: read fails", simFault(SimFaultKind::FailRead, CMD_ERASE_FIRMWARE),
          join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, R, LOST)})},
-        {"erase: silent", faultAt(SimFaultKind::NeverAnswer, CMD_ERASE_FIRMWARE),
+        {"erase: silent", simFault(SimFaultKind::NeverAnswer, CMD_ERASE_FIRMWARE),
          join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, R, TIMED_OUT)})},
         {"erase: error reply, low half", errorReplyAt(CMD_ERASE_FIRMWARE, LOW_HALF_CODE),
          join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, LOW_HALF_CODE, 0)})},
         {"erase: error reply, high half", errorReplyAt(CMD_ERASE_FIRMWARE, HIGH_HALF_CODE),
          join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, HIGH_HALF_RESULT, 0)})},
-        {"erase: unplugged", faultAt(SimFaultKind::Vanish, CMD_ERASE_FIRMWARE),
+        {"erase: unplugged", simFault(SimFaultKind::Vanish, CMD_ERASE_FIRMWARE),
          join({UNTIL_ERASE, eraseEnd, ends(MSG_ERASE_FAILED, W, GONE)})},
         // The write address.
-        {"address: write fails", faultAt(SimFaultKind::FailWrite, CMD_SET_WRITE_ADDRESS),
+        {"address: write fails", simFault(SimFaultKind::FailWrite, CMD_SET_WRITE_ADDRESS),
          join({UNTIL_ADDRESS, ends(MSG_WRITE_ADDRESS_FAILED, W, REFUSED)})},
-        {"address: read fails", faultAt(SimFaultKind::FailRead, CMD_SET_WRITE_ADDRESS),
+        {"address: read fails", simFault(SimFaultKind::FailRead, CMD_SET_WRITE_ADDRESS),
          join({UNTIL_ADDRESS, ends(MSG_WRITE_ADDRESS_FAILED, R, LOST)})},
-        {"address: silent", faultAt(SimFaultKind::NeverAnswer, CMD_SET_WRITE_ADDRESS),
+        {"address: silent", simFault(SimFaultKind::NeverAnswer, CMD_SET_WRITE_ADDRESS),
          join({UNTIL_ADDRESS, ends(MSG_WRITE_ADDRESS_FAILED, R, TIMED_OUT)})},
         {"address: error reply, low half", errorReplyAt(CMD_SET_WRITE_ADDRESS, LOW_HALF_CODE),
          join({UNTIL_ADDRESS, ends(MSG_WRITE_ADDRESS_FAILED, LOW_HALF_CODE, 0)})},
         {"address: error reply, high half", errorReplyAt(CMD_SET_WRITE_ADDRESS, HIGH_HALF_CODE),
          join({UNTIL_ADDRESS, ends(MSG_WRITE_ADDRESS_FAILED, HIGH_HALF_RESULT, 0)})},
-        {"address: unplugged", faultAt(SimFaultKind::Vanish, CMD_SET_WRITE_ADDRESS),
+        {"address: unplugged", simFault(SimFaultKind::Vanish, CMD_SET_WRITE_ADDRESS),
          join({UNTIL_ADDRESS, ends(MSG_WRITE_ADDRESS_FAILED, W, GONE)})},
     };
     // The blocks: the first, one in the middle, and the 140 LV image's last, from the tail buffer.
@@ -480,17 +472,17 @@ std::vector<FaultCase> faultCases() {
             labels.push_back(std::string(b.name) + ": " + kind);
             return labels.back().c_str();
         };
-        cases.push_back({label("write fails"), faultAt(SimFaultKind::FailWrite, CMD_WRITE_DATA, b.index),
+        cases.push_back({label("write fails"), simFault(SimFaultKind::FailWrite, CMD_WRITE_DATA, b.index),
                          blockFails(b.index, W, REFUSED)});
-        cases.push_back({label("read fails"), faultAt(SimFaultKind::FailRead, CMD_WRITE_DATA, b.index),
+        cases.push_back({label("read fails"), simFault(SimFaultKind::FailRead, CMD_WRITE_DATA, b.index),
                          blockFails(b.index, R, LOST)});
-        cases.push_back({label("silent"), faultAt(SimFaultKind::NeverAnswer, CMD_WRITE_DATA, b.index),
+        cases.push_back({label("silent"), simFault(SimFaultKind::NeverAnswer, CMD_WRITE_DATA, b.index),
                          blockFails(b.index, R, TIMED_OUT)});
         cases.push_back({label("error reply, low half"), errorReplyAt(CMD_WRITE_DATA, LOW_HALF_CODE, b.index),
                          blockFails(b.index, LOW_HALF_CODE, 0)});
         cases.push_back({label("error reply, high half"), errorReplyAt(CMD_WRITE_DATA, HIGH_HALF_CODE, b.index),
                          blockFails(b.index, HIGH_HALF_RESULT, 0)});
-        cases.push_back({label("unplugged"), faultAt(SimFaultKind::Vanish, CMD_WRITE_DATA, b.index),
+        cases.push_back({label("unplugged"), simFault(SimFaultKind::Vanish, CMD_WRITE_DATA, b.index),
                          blockFails(b.index, W, GONE)});
     }
     return cases;
@@ -541,7 +533,7 @@ TEST_F(UpdateCourse, AWrongEchoedStateFailsOnlyTheStateCommands) {
 TEST_F(UpdateCourse, AnEscLeftHalfWrittenByAnUnplugIsUpdatedAgainWithoutTheVersionQuestion) {
     const ModelImage image = imageOf(MODEL_140);
     plugAndOpen(compatibleUnit(*image.row, 0x0300));  // newer than the image: the first run asks
-    simSetFault(esc(), faultAt(SimFaultKind::Vanish, CMD_WRITE_DATA, MIDDLE_BLOCK));
+    simSetFault(esc(), simFault(SimFaultKind::Vanish, CMD_WRITE_DATA, MIDDLE_BLOCK));
     FakeFrontendScript script;
     run(image, script);
     // The version question sits between the warning and the lock.

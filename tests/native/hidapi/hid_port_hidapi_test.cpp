@@ -24,14 +24,6 @@ SimConfig unitWith(std::uint16_t vendorId, std::uint16_t productId) {
     return c;
 }
 
-SimFault faultAt(SimFaultKind kind, std::uint8_t command, std::uint32_t block = SIM_ANY_BLOCK) {
-    SimFault f;
-    f.kind = kind;
-    f.command = command;
-    f.blockIndex = block;
-    return f;
-}
-
 class HidapiPort : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -143,7 +135,7 @@ TEST_F(HidapiPort, AWholeIdentificationGivesTheSameLinkAsTheSimulatedPort) {
     noFirmware.escFirmwareVersion = 0xFFFF;
     noFirmware.productId = PRODUCT_ID_DIALPUCK;
     SimConfig escRecordError;
-    escRecordError.fault = faultAt(SimFaultKind::ErrorReply, CMD_READ_ESC_RECORD);
+    escRecordError.fault = simFault(SimFaultKind::ErrorReply, CMD_READ_ESC_RECORD);
     escRecordError.fault.errorCode = 0x0000BEEF;
     SimConfig shortReports;
     shortReports.inputReportLength = 45;
@@ -269,7 +261,7 @@ TEST_F(HidapiPort, AUnitThatCannotBeOpenedIsListedWithItsCause) {
 TEST_F(HidapiPort, ASilentUnitTimesOutWithETimedOut) {
     simBusAdd(SimConfig{});
     ASSERT_EQ(openDeviceLink(link), RESULT_OK);
-    simSetFault(simBusUnit(0), faultAt(SimFaultKind::NeverAnswer, CMD_SYSTEM_LOCK));
+    simSetFault(simBusUnit(0), simFault(SimFaultKind::NeverAnswer, CMD_SYSTEM_LOCK));
     const std::size_t readsBefore = hidapiDoubleDevice(0).readTimeouts.size();
 
     errno = 0;
@@ -287,7 +279,7 @@ TEST_F(HidapiPort, ASilentUnitTimesOutWithETimedOut) {
 TEST_F(HidapiPort, ALateReplyIsFlushedBeforeTheNextRequest) {
     simBusAdd(SimConfig{});
     ASSERT_EQ(openDeviceLink(link), RESULT_OK);
-    SimFault late = faultAt(SimFaultKind::LateAnswer, CMD_SYSTEM_LOCK);
+    SimFault late = simFault(SimFaultKind::LateAnswer, CMD_SYSTEM_LOCK);
     late.lateByMs = REPLY_TIMEOUT_MS + 1000;
     simSetFault(simBusUnit(0), late);
     EXPECT_EQ(setSystemLock(link, 1), RESULT_READ_FAILED);
@@ -317,7 +309,7 @@ TEST_F(HidapiPort, AnUnplugMidExchangeFailsWithENoDevAndEveryLaterCallFails) {
         ASSERT_EQ(openDeviceLink(link), RESULT_OK);
         ASSERT_EQ(setWriteProtection(link, 0), RESULT_OK);
         ASSERT_EQ(setWriteAddress(link), RESULT_OK);
-        simSetFault(simBusUnit(0), faultAt(c.fault, CMD_WRITE_DATA, c.block));
+        simSetFault(simBusUnit(0), simFault(c.fault, CMD_WRITE_DATA, c.block));
         std::uint8_t block[48];
         std::memset(block, 0xA5, sizeof block);
         std::int32_t result = RESULT_OK;

@@ -34,17 +34,6 @@ int deviceOfPath(const char* path) {
     return -1;
 }
 
-int errnoOf(HidOpenFailure failure) {
-    switch (failure) {
-        case HidOpenFailure::AccessDenied: return EACCES;
-        case HidOpenFailure::Busy: return EBUSY;
-        case HidOpenFailure::NotFound: return ENOENT;
-        case HidOpenFailure::None:
-        case HidOpenFailure::Other: break;
-    }
-    return EIO;
-}
-
 }  // namespace
 
 void hidapiDoubleReset() {
@@ -120,7 +109,7 @@ hid_device* hid_open_path(const char* path) {
     HidOpenFailure failure = HidOpenFailure::None;
     const HANDLE handle = SIM_HID_PORT.open(simBusPath(device), &failure);
     if (handle == INVALID_HANDLE_VALUE) {
-        errno = record.loseErrnoOnOpen ? 0 : errnoOf(failure);
+        errno = record.loseErrnoOnOpen ? 0 : simErrnoOfOpenFailure(failure);
         return nullptr;
     }
     ++OpenDevices;

@@ -13,7 +13,6 @@ constexpr DWORD EXIT_TIMEOUT_MS = 10000;
 // Windows offers to end a program whose window handles no message for 5 s; the program must never
 // come near that.
 constexpr DWORD LONGEST_ALLOWED_SILENCE_MS = 4000;
-constexpr std::int32_t READ_FAILED = -3;
 constexpr std::uint32_t ERROR_TIMEOUT_CODE = 1460;
 
 // The step's text and the error-code line exactly as the box must show them.
@@ -89,9 +88,7 @@ INSTANTIATE_TEST_SUITE_P(Builds, SecondStartWhileOneRuns,
 
 RigDevice silentAt(const RigBuild& build, std::uint8_t command, std::uint32_t block = SIM_ANY_BLOCK) {
     RigDevice device = rigCompatibleUnit(build);
-    device.config.fault.kind = SimFaultKind::NeverAnswer;
-    device.config.fault.command = command;
-    device.config.fault.blockIndex = block;
+    device.config.fault = simFault(SimFaultKind::NeverAnswer, command, block);
     return device;
 }
 
@@ -107,7 +104,7 @@ TEST_F(Hardening, ASilentUnitPluggedInLeavesTheDialogAsItWasAndResponsive) {
     std::printf("silent at identification: longest stretch without an answer %lu ms (%lu answers)\n", longest,
                 static_cast<unsigned long>(watch.answers));
     EXPECT_LT(longest, LONGEST_ALLOWED_SILENCE_MS);
-    EXPECT_EQ(1u, rigRequestCount(unit, 0x08)) << "identification asks once and gives up";
+    EXPECT_EQ(1u, rigRequestCount(unit, CMD_GET_INFO)) << "identification asks once and gives up";
     EXPECT_TRUE(rigWaitStatus(program, expectedWithSteps(40017), 2000));
     EXPECT_FALSE(rigIsControlEnabled(program, RIG_ID_UPDATE));
 }
@@ -147,7 +144,7 @@ TEST_P(SilentDuringTheUpdate, EndsAsAReadFailureWithTheTimeOutAndTheDialogStaysR
     EXPECT_LT(longest, LONGEST_ALLOWED_SILENCE_MS);
 
     EXPECT_TRUE(sameText(expectedText(40002), box.caption));
-    EXPECT_TRUE(sameText(expectedFailureBox(step.stepText, READ_FAILED, ERROR_TIMEOUT_CODE), box.text));
+    EXPECT_TRUE(sameText(expectedFailureBox(step.stepText, RESULT_READ_FAILED, ERROR_TIMEOUT_CODE), box.text));
     ASSERT_TRUE(rigAnswerMessageBox(box, IDOK));
     EXPECT_TRUE(rigWaitStatus(program, expectedText(40030), 5000));
     EXPECT_FALSE(rigIsControlEnabled(program, RIG_ID_UPDATE));

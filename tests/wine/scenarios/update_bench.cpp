@@ -12,6 +12,7 @@
 #include "device/precise_wait.h"
 #include "tests/wine/scenarios/scenario.h"
 #include "tests/wine/scenarios/update_requests.h"
+#include "update/update_logic.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,9 +22,10 @@ namespace {
 constexpr int RIG_COST_EXCHANGES = 250;
 double RigCostPerExchangeMs = 0.0;
 
-constexpr double STEP_PAUSE_MS = 20.0;
-constexpr double ERASE_REPLY_WAIT_MS = 1000.0;
-constexpr double ERASE_SETTLE_MS = 4000.0;
+// The program's own pacing, in the milliseconds the figures are given in.
+constexpr double PAUSE_MS = STEP_PAUSE_MS;
+constexpr double ERASE_REPLY_WAIT_MS = ERASE_REPLY_DELAY_MS;
+constexpr double SETTLE_MS = ERASE_SETTLE_MS;
 constexpr int STEP_PAUSES = 4;  // before protection off, erase, address and the first block
 
 double WorstRatio = 0.0;
@@ -47,7 +49,7 @@ TEST_F(RigScenario, RigCostPerExchange) {
         const std::uint64_t startUs = monotonicNowUs();
         ASSERT_EQ(RESULT_OK, exchangeReport(link, request, reply));
         wallMs += static_cast<double>(monotonicNowUs() - startUs) / 1000.0;
-        waitAtLeast(static_cast<std::uint32_t>(STEP_PAUSE_MS), nullptr);
+        waitAtLeast(STEP_PAUSE_MS, nullptr);
     }
     closeDeviceLink(link);
 
@@ -89,8 +91,8 @@ TEST_P(UpdateBench, WholeUpdate) {
         if (request->bytes[1] == CMD_ERASE_FIRMWARE) exchangeMs = std::max(0.0, exchangeMs - ERASE_REPLY_WAIT_MS);
         answeringMs += exchangeMs;
     }
-    const double waitsMs = STEP_PAUSES * STEP_PAUSE_MS + ERASE_REPLY_WAIT_MS + ERASE_SETTLE_MS +
-                           static_cast<double>(blocks) * STEP_PAUSE_MS;
+    const double waitsMs = STEP_PAUSES * PAUSE_MS + ERASE_REPLY_WAIT_MS + SETTLE_MS +
+                           static_cast<double>(blocks) * PAUSE_MS;
     const double rigMs = static_cast<double>(requests.size()) * RigCostPerExchangeMs;
     const double floorMs = waitsMs + answeringMs + rigMs;
     const double wallMs = static_cast<double>(requests.back()->repliedAtUs - requests.front()->receivedAtUs) / 1000.0;
