@@ -768,6 +768,22 @@ std::uint32_t rigRequestCount(int deviceNumber, std::uint8_t command) {
 
 std::size_t rigTranscriptSize(int deviceNumber) { return rigUnitSnapshot(deviceNumber).transcript.size(); }
 
+bool rigWaitRequestCount(int deviceNumber, std::uint8_t command, std::uint32_t atLeast, DWORD timeoutMs) {
+    const Deadline deadline = deadlineIn(timeoutMs);
+    for (;;) {
+        const std::uint32_t count = rigRequestCount(deviceNumber, command);
+        if (count >= atLeast) return true;
+        if (passed(deadline)) {
+            char detail[96];
+            std::snprintf(detail, sizeof detail, "%u requests 0x%02X, not %u", unsigned{count}, unsigned{command},
+                          unsigned{atLeast});
+            complain("the unit received %s", detail);
+            return false;
+        }
+        rigSleep(POLL_MS);
+    }
+}
+
 bool rigLoadImage(const RigBuild& build, std::vector<std::uint8_t>& image) {
     image.clear();
     std::wstring path = rigProgramPath(build);

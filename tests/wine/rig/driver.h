@@ -215,6 +215,9 @@ RigDelivery rigPullOut(const RigProgram& program, int deviceNumber, const std::w
 // Requests that the unit received, with the given command code, and in all.
 std::uint32_t rigRequestCount(int deviceNumber, std::uint8_t command);
 std::size_t rigTranscriptSize(int deviceNumber);
+// Waits, with a bound, until the unit has received at least atLeast requests with that command;
+// false (and a line saying how many came) when it has not by then.
+bool rigWaitRequestCount(int deviceNumber, std::uint8_t command, std::uint32_t atLeast, DWORD timeoutMs);
 
 // The build's firmware image as the program carries it (RT_RCDATA, language 1031).
 bool rigLoadImage(const RigBuild& build, std::vector<std::uint8_t>& image);

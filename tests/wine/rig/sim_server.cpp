@@ -50,6 +50,10 @@ constexpr DWORD REQUEST_BYTES_MAX = 1024;
 constexpr DWORD TAKE_REQUEST_WAIT_MS = 1000;  // the request is already in the pipe
 constexpr DWORD SETTLE_WAIT_MS = 2000;
 constexpr DWORD READY_WAIT_MS = 5000;
+// A pipe name stays taken until every handle of its last instance is closed: a simulator or a
+// program that is still ending (a killed program, a test program that has just exited) frees it
+// a moment later. Starting waits that long for it, and no longer.
+constexpr DWORD GONE_POLL_MS = 10;
 constexpr std::uint64_t NEVER = UINT64_MAX;
 // The HID class driver keeps 32 input reports per handle unless told otherwise, and drops the
 // oldest when another one comes.
@@ -83,6 +87,7 @@ struct ServedDevice {
     std::wstring path;
     bool present = false;  // listed in the units file
     SimUnit unit;          // under RigServer::lock
+    SimUnit settledCopy;   // the unit as the thread left it when it last answered settle; under the lock
     HANDLE stop = nullptr;     // set to make the device's thread close everything and end
     HANDLE settle = nullptr;   // asks the thread to account for every reply the program has read
     HANDLE settled = nullptr;  // its answer
@@ -134,11 +139,34 @@ bool publishUnits() {
     return false;
 }
 
-HANDLE createInstance(const std::wstring& path, bool first) {
+// Whether CreateNamedPipeW failed because another server's instance of the name is still open.
+bool nameStillTaken(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY; }
+
+// Creates the first instance of a pipe name, waiting up to waitMs for an earlier owner of the name
+// to go. On failure the last error is that of the last try; *waitedMs says how long it waited.
+HANDLE createFirstInstanceOnceFree(const std::wstring& path, DWORD openMode, DWORD pipeMode, DWORD instances,
+                                   DWORD waitMs, DWORD* waitedMs) {
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        const HANDLE pipe = CreateNamedPipeW(path.c_str(), openMode | FILE_FLAG_FIRST_PIPE_INSTANCE, pipeMode,
+                                             instances, 0, 0, 0, nullptr);
+        const DWORD error = GetLastError();
+        *waitedMs = static_cast<DWORD>(GetTickCount64() - start);
+        if (pipe != INVALID_HANDLE_VALUE || !nameStillTaken(error) || *waitedMs >= waitMs) {
+            SetLastError(error);
+            return pipe;
+        }
+        Sleep(GONE_POLL_MS);
+    }
+}
+
+constexpr DWORD DEVICE_OPEN_MODE = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
+constexpr DWORD DEVICE_PIPE_MODE = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
+
+HANDLE createInstance(const std::wstring& path) {
     // No buffers: see the top of this file.
-    const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-    return CreateNamedPipeW(path.c_str(), openMode, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                            PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
+    return CreateNamedPipeW(path.c_str(), DEVICE_OPEN_MODE, DEVICE_PIPE_MODE, PIPE_UNLIMITED_INSTANCES, 0, 0, 0,
+                            nullptr);
 }
 
 void waitForPending(HANDLE pipe, OVERLAPPED* overlapped) {
@@ -394,7 +422,7 @@ Served takeRequest(DeviceThread& self, Connection& connection) {
 // Makes an instance wait for the next program handle; false when the device cannot be served.
 bool listen(const ServedDevice& device, Listener& listener) {
     if (listener.pipe == INVALID_HANDLE_VALUE) {
-        listener.pipe = createInstance(device.path, false);
+        listener.pipe = createInstance(device.path);
         if (listener.pipe == INVALID_HANDLE_VALUE) {
             std::fprintf(stderr, "rig: cannot serve %ls (error %lu)\n", device.path.c_str(), GetLastError());
             return false;
@@ -520,6 +548,12 @@ void serveDevice(ServedDevice* device) {
         if (slot == 0) break;
         if (slot == settleSlot) {
             settleWrites(self);
+            {
+                // Taken here, between two passes of this thread, so that a reply the unit has handed
+                // over is also queued on every handle in the copy's world.
+                std::lock_guard<std::mutex> guard(Server.lock);
+                device->settledCopy = device->unit;
+            }
             SetEvent(device->settled);
         } else if (slot < firstConnectionSlot) {
             Listener& listener = self.listeners[slot - firstListenerSlot];
@@ -549,10 +583,12 @@ void serveDevice(ServedDevice* device) {
     }
 
     if (vanished) markVanished(self);
+    // The listeners go before the connections: a program whose I/O has failed may open the path
+    // again at once, and a real unit that is gone cannot be opened from its first failure on.
+    closeListeners(self);
     for (auto& connection : self.connections) {
         if (connection->pipe != INVALID_HANDLE_VALUE) closeConnection(*connection);
     }
-    closeListeners(self);
     SetEvent(device->ended);
 }
 
@@ -589,13 +625,15 @@ std::uint64_t rigNowUs() {
     return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
 }
 
-bool rigStartServer(const std::wstring& unitsFile) {
+bool rigStartServer(const std::wstring& unitsFile, DWORD staleWaitMs) {
     std::lock_guard<std::mutex> guard(Server.lock);
     if (Server.running) return false;
-    Server.serverPipe = CreateNamedPipeW(SERVER_PIPE, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                         PIPE_TYPE_MESSAGE, 1, 0, 0, 0, nullptr);
+    DWORD waited = 0;
+    Server.serverPipe = createFirstInstanceOnceFree(SERVER_PIPE, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1,
+                                                    staleWaitMs, &waited);
     if (Server.serverPipe == INVALID_HANDLE_VALUE) {
-        std::fprintf(stderr, "rig: another simulator is still running in this prefix (error %lu)\n", GetLastError());
+        std::fprintf(stderr, "rig: another simulator is still running in this prefix: not gone after %lu ms (error %lu)\n",
+                     waited, GetLastError());
         return false;
     }
     Server.unitsFile = unitsFile;
@@ -627,25 +665,42 @@ void rigStopServer() {
 }
 
 int rigPlug(const RigDevice& device) {
-    std::lock_guard<std::mutex> guard(Server.lock);
-    if (!Server.running) return -1;
     auto served = std::make_unique<ServedDevice>();
-    served->number = ++Server.lastNumber;
+    {
+        std::lock_guard<std::mutex> guard(Server.lock);
+        if (!Server.running) return -1;
+        served->number = ++Server.lastNumber;
+    }
     served->device = device;
     served->path = makeDevicePath(device.config, served->number);
     simInitUnit(served->unit, device.config);
+    if (device.openable) {
+        // The same path served by an earlier scenario may still be held by a program that is
+        // ending; the wait is made without the lock, which the other devices' threads take.
+        DWORD waited = 0;
+        served->firstInstance = createFirstInstanceOnceFree(served->path, DEVICE_OPEN_MODE, DEVICE_PIPE_MODE,
+                                                            PIPE_UNLIMITED_INSTANCES, RIG_STALE_SERVER_WAIT_MS, &waited);
+        if (served->firstInstance == INVALID_HANDLE_VALUE) {
+            std::fprintf(stderr, "rig: cannot serve %ls: the path is still served elsewhere after %lu ms (error %lu)\n",
+                         served->path.c_str(), waited, GetLastError());
+            return -1;
+        }
+    }
 
+    std::lock_guard<std::mutex> guard(Server.lock);
+    if (!Server.running) {
+        stopServing(*served);
+        return -1;
+    }
     if (device.openable) {
         served->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         served->settle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         served->settled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         served->ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         served->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        served->firstInstance = createInstance(served->path, true);
         if (served->stop == nullptr || served->settle == nullptr || served->settled == nullptr ||
-            served->ended == nullptr || served->ready == nullptr || served->firstInstance == INVALID_HANDLE_VALUE) {
-            std::fprintf(stderr, "rig: cannot serve %ls; is a stale simulator running? (error %lu)\n",
-                         served->path.c_str(), GetLastError());
+            served->ended == nullptr || served->ready == nullptr) {
+            std::fprintf(stderr, "rig: cannot serve %ls (error %lu)\n", served->path.c_str(), GetLastError());
             stopServing(*served);
             return -1;
         }
@@ -695,12 +750,18 @@ SimUnit rigUnitSnapshot(int number) {
         device = findDevice(number);
         if (device == nullptr) return SimUnit{};
     }
-    // Replies the program has already read get their time before the copy is taken.
+    // Replies the program has already read get their time before the copy is taken, and the copy
+    // is taken by the device's thread between two of its passes.
     if (device->thread.joinable()) {
+        ResetEvent(device->settled);  // an answer to an earlier request that came too late
         SetEvent(device->settle);
         const HANDLE answers[] = {device->settled, device->ended};
-        WaitForMultipleObjects(2, answers, FALSE, SETTLE_WAIT_MS);
+        if (WaitForMultipleObjects(2, answers, FALSE, SETTLE_WAIT_MS) == WAIT_OBJECT_0) {
+            std::lock_guard<std::mutex> guard(Server.lock);
+            return device->settledCopy;
+        }
     }
+    // The thread has ended (the unit was unplugged or vanished), or did not answer in time.
     std::lock_guard<std::mutex> guard(Server.lock);
     return device->unit;
 }

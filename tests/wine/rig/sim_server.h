@@ -20,10 +20,16 @@ struct RigDevice {
     bool openable = true;
 };
 
+// How long starting the server, or plugging a device in, waits for a simulator or program that is
+// still ending to free the names it needs.
+constexpr DWORD RIG_STALE_SERVER_WAIT_MS = 5000;
+
 // Starts serving, with an empty units file at unitsFile (a Windows path), and sets
 // QUENLOR_RIG_UNITS to it in this process's environment, which the programs it starts inherit.
-// Fails loudly (false) when a stale simulator still runs in this prefix.
-bool rigStartServer(const std::wstring& unitsFile);
+// A simulator that is still stopping in this prefix is waited for, up to staleWaitMs; one still
+// running after that fails the start loudly (false, and a line on stderr saying how long it
+// waited).
+bool rigStartServer(const std::wstring& unitsFile, DWORD staleWaitMs = RIG_STALE_SERVER_WAIT_MS);
 // Unplugs everything (the units file is left empty), ends every thread, closes every handle.
 void rigStopServer();
 
@@ -56,8 +62,9 @@ void rigStopServer();
 int rigPlug(const RigDevice& device);
 // Unplugs it: removes it from the units file and closes every server end of its pipe, so the
 // program's reads and writes on its handles fail from now on with ERROR_DEVICE_NOT_CONNECTED
-// (1167), also a read already waiting, and HidD_ calls on them fail the same way. Its unit can
-// still be looked at.
+// (1167), also a read already waiting, and HidD_ calls on them fail the same way. Its path can no
+// longer be opened from the moment the first of those fails (so also after a Vanish). Its unit
+// can still be looked at.
 void rigUnplug(int device);
 // The device interface path, as the program sees it (\\.\pipe\hid#vid_…).
 std::wstring rigDevicePath(int device);

@@ -9,6 +9,7 @@
 #include <dbt.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -275,6 +276,7 @@ struct ConcurrentReader {
     HANDLE device = INVALID_HANDLE_VALUE;
     HANDLE stop = nullptr;
     std::vector<std::uint8_t> commands;  // byte 1 of each reply read: the command it answers
+    std::atomic<std::size_t> read{0};    // how many of them, for the test's thread to watch
     DWORD error = ERROR_SUCCESS;         // why reading ended early, if it did
 };
 
@@ -302,6 +304,7 @@ void readUntilStopped(ConcurrentReader* reader) {
             break;
         }
         reader->commands.push_back(report[1]);
+        ++reader->read;
     }
     CloseHandle(overlapped.hEvent);
 }
@@ -324,7 +327,12 @@ TEST_F(Update, ASecondHandleReadingThroughoutSeesEveryReplyAndTheUpdateStillSucc
 
     clickUpdateAndAnswerWarning(IDOK);
     expectSucceeded(build);  // the flash holds exactly the image
-    rigSleep(300);           // the last replies reach the second handle too
+    // The last replies reach the second handle too: it is stopped once it has read as many as the
+    // unit was asked for, or after a bound (the comparison below then tells what was missing).
+    const std::size_t asked = rigTranscriptSize(unit) - requestsBefore;
+    for (const ULONGLONG start = GetTickCount64(); reader.read < asked && GetTickCount64() - start < 5000;) {
+        rigSleep(10);
+    }
     SetEvent(reader.stop);
     reading.join();
     CloseHandle(reader.stop);
@@ -474,7 +482,8 @@ TEST_F(Update, RecoversAfterAnUnplugInTheMiddleOfTheTransfer) {
     clickUpdateAndAnswerWarning(IDOK);
     RigProgressWindow progress;
     ASSERT_TRUE(rigWaitProgressWindow(program, progress, 15000));
-    rigSleep(2000);
+    constexpr std::uint32_t BLOCKS_BEFORE_THE_UNPLUG = 100;
+    ASSERT_TRUE(rigWaitRequestCount(unit, CMD_WRITE_DATA, BLOCKS_BEFORE_THE_UNPLUG, 15000));
     const SimUnit before = rigUnitSnapshot(unit);
     ASSERT_GT(simCountRequests(before, CMD_WRITE_DATA), 0u);
     EXPECT_EQ(0xFFFF, before.escFirmwareVersion) << "the erase left the ESC without firmware";

@@ -145,6 +145,17 @@ RigDevice unitDevice(std::uint16_t productId = 2) {
     return device;
 }
 
+// Waits, with a bound, until the unit owes no reply. A snapshot is taken by the device's thread
+// between two of its passes, so a reply no longer owed is by then queued on every open handle.
+bool waitUntilNothingOwed(int number, DWORD timeoutMs) {
+    const ULONGLONG start = GetTickCount64();
+    while (!rigUnitSnapshot(number).owed.empty()) {
+        if (GetTickCount64() - start >= timeoutMs) return false;
+        Sleep(5);
+    }
+    return true;
+}
+
 class RigStack : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(rigStartServer(unitsFilePath())); }
@@ -396,7 +407,7 @@ protected:
         std::uint8_t reply[REPORT_BYTES];
         EXPECT_FALSE(readReply(unit, reply, 100, &error));
         EXPECT_EQ(error, static_cast<DWORD>(ERROR_TIMEOUT));
-        Sleep(400);  // now it has arrived
+        ASSERT_TRUE(waitUntilNothingOwed(1, PROMPT_MS)) << "the late reply never came";
     }
 };
 
@@ -615,7 +626,9 @@ TEST_F(RigStack, AUnitThatDoesNotAnswerInTimeLeavesTheReadWaitingAndTheHandleOpe
         const std::vector<std::wstring> listed = enumerateInterfaces();
         EXPECT_NE(std::find(listed.begin(), listed.end(), rigDevicePath(number)), listed.end());
 
-        Sleep(c.lateByMs + 200);  // a late reply has come meanwhile
+        if (c.comesLater) {
+            ASSERT_TRUE(waitUntilNothingOwed(number, c.lateByMs + PROMPT_MS)) << "the late reply never came";
+        }
         const bool read = readReply(unit.value, reply, 200, &error);
         EXPECT_EQ(read, c.comesLater);
         if (read) {
@@ -647,7 +660,7 @@ TEST_F(RigStack, FlushQueueDropsEverythingQueuedOnItsHandleAtOnce) {
     for (int i = 0; i < 3; ++i) ASSERT_EQ(exchange(asking.value, READ_UNIT_MEMORY), READ_UNIT_MEMORY);
     DWORD error = 0;
     ASSERT_TRUE(writeRequest(asking.value, READ_UNIT_MEMORY, &error));
-    Sleep(100);
+    ASSERT_TRUE(waitUntilNothingOwed(1, PROMPT_MS)) << "the fourth reply is queued on both handles";
     ASSERT_TRUE(writeRequest(asking.value, GET_INFO, &error));
 
     start = rigNowUs();
@@ -760,6 +773,9 @@ TEST_F(RigStack, AnUnplugFailsPendingAndLaterIoWithDeviceNotConnected) {
             EXPECT_FALSE(writeRequest(other.value, WRITE_PROTECT, &error));
             EXPECT_EQ(error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED)) << "the write that met the unplug";
         }
+        // From the first failure on, nobody can open it again: not even at once.
+        const Handle reopened(openInterface(rigDevicePath(1)));
+        EXPECT_EQ(reopened.value, INVALID_HANDLE_VALUE) << "opened right after the first failure";
         ASSERT_EQ(WaitForSingleObject(overlapped.hEvent, PROMPT_MS), WAIT_OBJECT_0);
         DWORD done = 0;
         EXPECT_FALSE(GetOverlappedResult(unit.value, &overlapped, &done, FALSE));
@@ -774,7 +790,8 @@ TEST_F(RigStack, AnUnplugFailsPendingAndLaterIoWithDeviceNotConnected) {
 
         const std::vector<std::wstring> remaining = {rigDevicePath(2)};
         EXPECT_EQ(enumerateInterfaces(), remaining);
-        EXPECT_EQ(openInterface(rigDevicePath(1)), INVALID_HANDLE_VALUE);
+        const Handle reopenedLater(openInterface(rigDevicePath(1)));
+        EXPECT_EQ(reopenedLater.value, INVALID_HANDLE_VALUE) << "opened after every call had failed";
         const SimUnit snapshot = rigUnitSnapshot(1);  // still there to be looked at
         EXPECT_EQ(snapshot.vanished, removal.removal == Removal::Vanished);
         EXPECT_EQ(snapshot.transcript.size(), 1u) << "the request that met a vanished unit was not carried out";
@@ -832,32 +849,58 @@ TEST_F(RigStack, TheSystemLibrariesFindNoDisplayDevicesAndCarryOn) {
     SUCCEED();
 }
 
-// A second simulator in the same prefix, as one left running by an earlier run would be.
-TEST(RigServerStart, FailsWhileAStaleSimulatorRuns) {
-    const std::wstring tag = std::to_wstring(GetCurrentProcessId());
-    const Handle ready(CreateEventW(nullptr, TRUE, FALSE, (L"Local\\quenlor-rig-ready-" + tag).c_str()));
-    const Handle release(CreateEventW(nullptr, TRUE, FALSE, (L"Local\\quenlor-rig-release-" + tag).c_str()));
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" " + HOLD_SERVER_ARGUMENT + L" " + tag;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-    const Handle child(process.hProcess);
-    CloseHandle(process.hThread);
-    ASSERT_EQ(WaitForSingleObject(ready.value, 10000), WAIT_OBJECT_0);
+// A second simulator in the same prefix: one left running by an earlier run fails the start once
+// the bound has passed; one that is still stopping (a test program that has just ended) is waited
+// for, and its device paths too.
+struct StaleServerCase {
+    const char* name;
+    bool releasedBeforeTheStart;
+    DWORD staleWaitMs;
+    bool starts;
+};
 
-    EXPECT_FALSE(rigStartServer(unitsFilePath()));
+const StaleServerCase STALE_SERVERS[] = {
+    {"keeps running", false, 300, false},
+    {"is stopping", true, RIG_STALE_SERVER_WAIT_MS, true},
+};
 
-    SetEvent(release.value);
-    ASSERT_EQ(WaitForSingleObject(child.value, 10000), WAIT_OBJECT_0);
-    DWORD exitCode = 1;
-    GetExitCodeProcess(child.value, &exitCode);
-    EXPECT_EQ(exitCode, 0u);
-    EXPECT_TRUE(rigStartServer(unitsFilePath()));
-    EXPECT_EQ(rigPlug(unitDevice()), 1) << "the stale simulator's pipes are gone";
-    rigStopServer();
+TEST(RigServerStart, WaitsForAStoppingSimulatorAndFailsWhileAStaleOneRuns) {
+    for (const StaleServerCase& c : STALE_SERVERS) {
+        SCOPED_TRACE(c.name);
+        const std::wstring tag = std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(c.staleWaitMs);
+        const Handle ready(CreateEventW(nullptr, TRUE, FALSE, (L"Local\\quenlor-rig-ready-" + tag).c_str()));
+        const Handle release(CreateEventW(nullptr, TRUE, FALSE, (L"Local\\quenlor-rig-release-" + tag).c_str()));
+        wchar_t self[MAX_PATH];
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring command = L"\"" + std::wstring(self) + L"\" " + HOLD_SERVER_ARGUMENT + L" " + tag;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &process));
+        const Handle child(process.hProcess);
+        CloseHandle(process.hThread);
+        ASSERT_EQ(WaitForSingleObject(ready.value, 10000), WAIT_OBJECT_0);
+
+        if (c.releasedBeforeTheStart) SetEvent(release.value);
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(rigStartServer(unitsFilePath(), c.staleWaitMs), c.starts);
+        const ULONGLONG waited = GetTickCount64() - start;
+        std::printf("[ figures  ] a simulator that %s: the start %s after %llu ms\n", c.name,
+                    c.starts ? "succeeded" : "failed", waited);
+        if (!c.starts) {
+            EXPECT_GE(waited, c.staleWaitMs) << "gave up before the bound";
+            SetEvent(release.value);
+            EXPECT_TRUE(rigStartServer(unitsFilePath()));
+        }
+        EXPECT_EQ(rigPlug(unitDevice()), 1) << "the earlier simulator's device pipes are gone";
+        rigStopServer();
+
+        ASSERT_EQ(WaitForSingleObject(child.value, 10000), WAIT_OBJECT_0);
+        DWORD exitCode = 1;
+        GetExitCodeProcess(child.value, &exitCode);
+        EXPECT_EQ(exitCode, 0u);
+    }
 }
 
 // The child of the test above: serves one unit until told to stop.
