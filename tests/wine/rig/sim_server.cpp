@@ -352,15 +352,19 @@ Served serveReplies(DeviceThread& self) {
             if (asker != nullptr) closeConnection(*asker);
             continue;
         }
-        // An input report reaches every open handle of the device, each in its own queue.
-        for (auto& connection : self.connections) {
-            if (connection->pipe == INVALID_HANDLE_VALUE) continue;
-            QueuedReply copy;
-            copy.requestIndex = requestIndex;
-            copy.bytes = reply;
-            copy.stampsTranscript = connection.get() == asker;
-            queueReport(self, *connection, std::move(copy));
-            if (!startWrite(*connection)) closeConnection(*connection);
+        // An input report reaches every open handle of the device at once, each in its own queue.
+        // The handle that asked gets its copy last: once it has read the reply, every other handle
+        // already holds its copy (and has dropped its oldest one, if full), as with the class driver.
+        for (const bool toTheAsker : {false, true}) {
+            for (auto& connection : self.connections) {
+                if (connection->pipe == INVALID_HANDLE_VALUE || (connection.get() == asker) != toTheAsker) continue;
+                QueuedReply copy;
+                copy.requestIndex = requestIndex;
+                copy.bytes = reply;
+                copy.stampsTranscript = toTheAsker;
+                queueReport(self, *connection, std::move(copy));
+                if (!startWrite(*connection)) closeConnection(*connection);
+            }
         }
     }
 }
