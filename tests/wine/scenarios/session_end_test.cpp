@@ -270,21 +270,28 @@ TEST_P(SessionEndFailedStep, TheDialogLetsTheSessionEndBeforeTheFailureIsShown) 
     EXPECT_EQ(after.transcript.size(), rigTranscriptSize(unit)) << "requests after the failure";
 }
 
+// An error reply with a code that fails any step.
+SimFault errorReplyAt(std::uint8_t command, std::uint32_t block = SIM_ANY_BLOCK) {
+    SimFault fault = simFault(SimFaultKind::ErrorReply, command, block);
+    fault.errorCode = 0x0000E1A5;
+    return fault;
+}
+
 std::string failedStepName(const ::testing::TestParamInfo<FailedStep>& step) {
     return step.param.fault.command == CMD_SYSTEM_LOCK ? "Lock" : "MiddleBlock";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, SessionEndFailedStep,
-    ::testing::Values(FailedStep{"the system lock refused", simFault(SimFaultKind::ErrorReply, CMD_SYSTEM_LOCK), 40026},
-                      FailedStep{"a middle block refused", simFault(SimFaultKind::ErrorReply, CMD_WRITE_DATA, 300), 40009}),
+    ::testing::Values(FailedStep{"the system lock refused", errorReplyAt(CMD_SYSTEM_LOCK), 40026},
+                      FailedStep{"a middle block refused", errorReplyAt(CMD_WRITE_DATA, 300), 40009}),
     failedStepName);
 
 // The reason is the warning in the person's language.
 TEST_F(SessionEnd, GermanTheDialogRegistersTheGermanWarningAsTheReason) {
     REQUIRE_GERMAN_LOCALE();
     RigDevice device = rigCompatibleUnit(rigBuild60());
-    device.config.fault = simFault(SimFaultKind::ErrorReply, CMD_SYSTEM_LOCK);
+    device.config.fault = errorReplyAt(CMD_SYSTEM_LOCK);
     startReady(device);
     clickUpdateAskAndAnswerWarning();
     RigMessageBox box;
