@@ -211,3 +211,5 @@ void frontendKeepSystemAwake(bool on) {
     noticeHeldInterrupts();
     holdInterrupts(false);
 }
+
+void frontendHoldSessionEnd(bool on) { holdSessionEnd(on); }

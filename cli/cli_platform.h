@@ -1,5 +1,5 @@
 // What the command-line updater needs of its system beyond the HID port: how interrupts are
-// handled, and keeping the system awake while the unit writes the ESC.
+// handled, keeping the system awake and holding off the session's end while the unit writes the ESC.
 #pragma once
 
 // Ctrl-C, SIGTERM and SIGHUP (on Windows: Ctrl-C, Ctrl-Break and a closed console) end the program
@@ -17,3 +17,8 @@ bool takeHeldInterrupt();
 void keepSystemAwake(bool on);
 // Whether this build can keep the system awake at all, for the README's promise and --version.
 bool canKeepSystemAwake();
+
+// Holds off the end of the session (a log-off, a restart, a shut-down) while on. Windows: a hidden
+// window of the program's own refuses the system's question and names the reason; a forced end
+// still ends the program. Elsewhere nothing is held.
+void holdSessionEnd(bool on);

@@ -100,6 +100,11 @@ constexpr const char* INTERRUPT_REFUSED =
     "quenlor: not stopping: interrupting now would leave the ESC without firmware; the update goes on "
     "to its end.\n";
 constexpr const char* INTERRUPTED = "\nquenlor: interrupted; the ESC was not changed.\n";
+// Why the session may not end now, as Windows shows it beside the program on its "programs are still
+// running" screen (at most 256 characters).
+constexpr const wchar_t* SESSION_END_REASON =
+    L"quenlor is writing firmware into the ESC: do not interrupt the update, or the ESC is left without "
+    L"firmware. You will be told when it has finished.";
 // After the update's last command: the outcome is already settled, only its report is cut short.
 constexpr const char* INTERRUPTED_AFTER_UPDATE = "\nquenlor: interrupted after the update had ended.\n";
 constexpr const char* PROGRESS_LINE_FORMAT = "Writing firmware: %3u %% (%u of %u blocks)\n";

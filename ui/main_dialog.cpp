@@ -122,6 +122,16 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return colourStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
         case WM_DEVICECHANGE:
             return onDeviceChange(wParam, lParam) ? TRUE : FALSE;
+        case WM_QUERYENDSESSION:
+            // A session that ended now would leave the ESC without firmware. At any other time the
+            // default answer lets it end.
+            if (!isSessionEndHeld()) return FALSE;
+            SetWindowLongPtrW(window, DWLP_MSGRESULT, FALSE);
+            return TRUE;
+        case WM_ENDSESSION:
+            // The session ends all the same (a forced shut-down): nothing can be saved, and the
+            // system ends the process once this returns.
+            return FALSE;
         case WM_DESTROY:
             if (EscRowBrush != nullptr) DeleteObject(EscRowBrush);
             EscRowBrush = nullptr;

@@ -5,9 +5,12 @@
 // The update holds the dialog's thread for about 46 seconds. During its own waits (never inside a
 // device command) windows paint and device notifications are handled as they arrive, while clicks
 // and keys are dropped, so that nothing the user does can end or repeat the update half-way.
+// Messages sent by other programs are answered in those waits too; among them the system's question
+// before a log-off, restart or shut-down, which the dialog refuses while the unit writes the ESC.
 #include "device/precise_wait.h"
 #include "model/model_config.h"
 #include "ui/app_globals.h"
+#include "ui/main_dialog.h"
 #include "ui/messages.h"
 #include "ui/res/resource_ids.h"
 #include "ui/version_display.h"
@@ -22,6 +25,7 @@ namespace {
 
 HWND ProgressWindow = nullptr;
 WNDPROC ProgressBarWindowProc = nullptr;
+bool SessionEndHeld = false;
 
 bool isUserInput(UINT message) {
     return (message >= WM_KEYFIRST && message <= WM_KEYLAST) || (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
@@ -43,9 +47,10 @@ void handleMessagesDuringUpdate() {
 }
 
 // The progress window has no close box; a close request that reaches it anyway is refused, so the
-// transfer can only end by itself.
+// transfer can only end by itself. It is a top-level window too, asked before the session ends.
 LRESULT CALLBACK progressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CLOSE || (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE)) return 0;
+    if (message == WM_QUERYENDSESSION && SessionEndHeld) return FALSE;
     return CallWindowProcW(ProgressBarWindowProc, window, message, wParam, lParam);
 }
 
@@ -163,3 +168,18 @@ std::uint32_t frontendLastError() { return GetLastError(); }
 void frontendKeepSystemAwake(bool on) {
     SetThreadExecutionState(on ? (ES_CONTINUOUS | ES_SYSTEM_REQUIRED) : ES_CONTINUOUS);
 }
+
+// The reason is the warning the person confirmed, in their language; Windows shows it beside the
+// program on its "programs are still running" screen.
+void frontendHoldSessionEnd(bool on) {
+    if (on) {
+        wchar_t reason[TEXT_BUFFER_CHARS];
+        loadMessage(MSG_UPDATE_WARNING, reason);
+        ShutdownBlockReasonCreate(MainDialog, reason);
+    } else {
+        ShutdownBlockReasonDestroy(MainDialog);
+    }
+    SessionEndHeld = on;
+}
+
+bool isSessionEndHeld() { return SessionEndHeld; }

@@ -40,14 +40,16 @@ StepOutcome runStep(Command command) {
     return outcome;
 }
 
-// The system stays awake from the first command to the last one; the report of the outcome may
-// wait for the person as long as it likes.
+// The system stays awake and the session is held from the first command to the last one; the
+// report of the outcome may wait for the person as long as it likes, and the session may end then.
 void startSending() {
     SendingCommands = true;
     frontendKeepSystemAwake(true);
+    frontendHoldSessionEnd(true);
 }
 
 void stopSending() {
+    frontendHoldSessionEnd(false);
     frontendKeepSystemAwake(false);
     SendingCommands = false;
 }

@@ -41,3 +41,8 @@ std::uint32_t frontendLastError();
 
 // Keeps the system from sleeping while the unit writes the ESC (on), and lets it sleep again (off).
 void frontendKeepSystemAwake(bool on);
+
+// Holds off the end of the session (a log-off, a restart, a shut-down) while the unit writes the
+// ESC (on), and lets it end again (off): a session that ended half-way would leave the ESC without
+// firmware. Released before the outcome is reported, so no box of the outcome holds the session.
+void frontendHoldSessionEnd(bool on);

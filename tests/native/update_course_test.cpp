@@ -40,6 +40,7 @@ CourseRow request(std::uint8_t command) { return {CourseStep::Request, command, 
 CourseRow pause(std::uint32_t ms) { return {CourseStep::Pause, ms * MS, 0, 0}; }
 CourseRow ask(UpdateQuestion question) { return {CourseStep::Ask, static_cast<std::uint32_t>(question), 0, 0}; }
 CourseRow awake(bool on) { return {CourseStep::Awake, on ? 1u : 0u, 0, 0}; }
+CourseRow sessionHold(bool on) { return {CourseStep::SessionHold, on ? 1u : 0u, 0, 0}; }
 CourseRow progressStart(std::uint32_t imageBytes) { return {CourseStep::ProgressStart, imageBytes, 0, 0}; }
 CourseRow progress(std::uint32_t position) { return {CourseStep::Progress, position, 0, 0}; }
 CourseRow raise(bool inFront) { return {CourseStep::Raise, inFront ? 1u : 0u, 0, 0}; }
@@ -51,6 +52,12 @@ CourseRow success() { return {CourseStep::Success, 0, 0, 0}; }
 
 const CourseRow WARNING = ask(UpdateQuestion::Warning);
 const CourseRow OLDER_FIRMWARE = ask(UpdateQuestion::OlderFirmware);
+// Right before the system lock the system is kept awake and the session's end held off; after the
+// last command (or a failed one) the session is let go first, both before the outcome is reported.
+const CourseRow HOLD_AWAKE = awake(true);
+const CourseRow HOLD_SESSION = sessionHold(true);
+const CourseRow LET_SESSION_END = sessionHold(false);
+const CourseRow LET_SLEEP = awake(false);
 
 Course join(std::initializer_list<Course> parts) {
     Course course;
@@ -76,7 +83,7 @@ Course acceptedBlocks(std::uint32_t imageBytes, std::uint32_t first, std::uint32
 std::uint32_t blockCount(std::uint32_t imageBytes) { return (imageBytes + BLOCK_BYTES - 1) / BLOCK_BYTES; }
 
 // The course up to and including the request of each step of the prepared sequence.
-const Course UNTIL_LOCK = {WARNING, awake(true), request(CMD_SYSTEM_LOCK)};
+const Course UNTIL_LOCK = {WARNING, HOLD_AWAKE, HOLD_SESSION, request(CMD_SYSTEM_LOCK)};
 const Course UNTIL_PROTECTION_OFF = join({UNTIL_LOCK, {pause(20), request(CMD_WRITE_PROTECT)}});
 const Course UNTIL_ERASE = join({UNTIL_PROTECTION_OFF, {pause(20), request(CMD_ERASE_FIRMWARE)}});
 // The erase is followed by its 4000 ms, then the 20 ms before the next step.
@@ -85,7 +92,7 @@ Course untilTransfer(std::uint32_t imageBytes) {
     return join({UNTIL_ADDRESS, {pause(20), progressStart(imageBytes)}});
 }
 // Then the closing commands and the report.
-const Course CLOSING = {request(CMD_WRITE_PROTECT), request(CMD_SYSTEM_LOCK), awake(false), success()};
+const Course CLOSING = {request(CMD_WRITE_PROTECT), request(CMD_SYSTEM_LOCK), LET_SESSION_END, LET_SLEEP, success()};
 
 Course wholeUpdate(std::uint32_t imageBytes) {
     return join({untilTransfer(imageBytes), acceptedBlocks(imageBytes, 0, blockCount(imageBytes)), {progressEnd()},
@@ -188,6 +195,7 @@ TEST_F(UpdateCourse, EachBuildWritesItsImageExactlyAndEndsWithTheLinkOpen) {
         EXPECT_TRUE(isDeviceLinkOpen(DeviceLink));
         EXPECT_EQ(escFirmwareVersion(DeviceLink), IMAGE_FIRMWARE_VERSION);
         EXPECT_FALSE(fakeFrontendKeepsAwake());
+        EXPECT_FALSE(fakeFrontendHoldsSessionEnd());
         EXPECT_FALSE(isFirmwareUpdateRunning());
         EXPECT_EQ(fakeFrontendLinkClaims().reportsWhileFree, 1u);
         EXPECT_EQ(fakeFrontendLinkClaims().reportsWhileHeld, 0u);
@@ -244,7 +252,7 @@ TEST_F(UpdateCourse, SucceedsWhenBothClosingCommandsFail) {
     // Neither closing request reaches the wire: the flush of stale input before each finds the unit gone.
     const std::uint32_t bytes = image.row->imageBytes;
     expectCourse(join({untilTransfer(bytes), acceptedBlocks(bytes, 0, blockCount(bytes)), {progressEnd()},
-                       {awake(false), success()}}),
+                       {LET_SESSION_END, LET_SLEEP, success()}}),
                  "unit gone after the last block");
     expectFlashHolds(esc(), image.bytes);
     EXPECT_EQ(hidPortLastError(), GONE_ERROR);
@@ -285,14 +293,14 @@ struct QuestionCase {
 };
 
 const std::int32_t LOCK_REFUSED = RESULT_WRITE_FAILED;
-const Course LOCK_REFUSED_END = {awake(false), failure(MSG_SYSTEM_LOCK_FAILED, LOCK_REFUSED, REFUSED)};
+const Course LOCK_REFUSED_END = {LET_SESSION_END, LET_SLEEP, failure(MSG_SYSTEM_LOCK_FAILED, LOCK_REFUSED, REFUSED)};
 
 TEST_F(UpdateCourse, QuestionsAndDeclines) {
     const QuestionCase cases[] = {
         {"warning cancelled", 0x0105, false, true, {WARNING}},
         {"1.255: below the image, no question", 0x01FF, true, false, join({UNTIL_LOCK, LOCK_REFUSED_END})},
         {"2.0: the image's own version is asked", 0x0200, true, true,
-         join({{WARNING, OLDER_FIRMWARE, awake(true), request(CMD_SYSTEM_LOCK)}, LOCK_REFUSED_END})},
+         join({{WARNING, OLDER_FIRMWARE, HOLD_AWAKE, HOLD_SESSION, request(CMD_SYSTEM_LOCK)}, LOCK_REFUSED_END})},
         {"2.0, declined", 0x0200, true, false, {WARNING, OLDER_FIRMWARE}},
         {"255.254, declined", 0xFFFE, true, false, {WARNING, OLDER_FIRMWARE}},
         {"no firmware: never asked", ESC_WITHOUT_FIRMWARE, true, false, join({UNTIL_LOCK, LOCK_REFUSED_END})},
@@ -387,7 +395,7 @@ Course untilFailedBlock(std::uint32_t block) {
 }
 
 Course blockFails(std::uint32_t block, std::int32_t code, std::uint32_t lastError) {
-    return join({untilFailedBlock(block), {awake(false), failure(MSG_BLOCK_WRITE_FAILED, code, lastError)}});
+    return join({untilFailedBlock(block), {LET_SESSION_END, LET_SLEEP, failure(MSG_BLOCK_WRITE_FAILED, code, lastError)}});
 }
 
 std::vector<FaultCase> faultCases() {
@@ -396,7 +404,7 @@ std::vector<FaultCase> faultCases() {
     const std::int32_t S = RESULT_STATE_MISMATCH;
     const std::uint32_t GONE = GONE_ERROR;
     auto ends = [](unsigned message, std::int32_t code, std::uint32_t lastError) {
-        return Course{awake(false), failure(message, code, lastError)};
+        return Course{LET_SESSION_END, LET_SLEEP, failure(message, code, lastError)};
     };
     // A unit that never answers leaves the read to its time-out; the erase still waits its 4000 ms.
     const Course eraseEnd = {pause(4000)};
@@ -497,9 +505,10 @@ TEST_F(UpdateCourse, EveryStepAgainstEveryFault) {
         run(image);
         expectCourse(c.expected, c.label);
         // The failure closed the link, nothing was sent after the failed step, and the system may
-        // sleep again.
+        // sleep and the session end again.
         expectLinkClosed();
         EXPECT_FALSE(fakeFrontendKeepsAwake()) << c.label;
+        EXPECT_FALSE(fakeFrontendHoldsSessionEnd()) << c.label;
         EXPECT_FALSE(isFirmwareUpdateRunning()) << c.label;
         // Asked while the update held the link; the failure reported with the link free for arrivals.
         const LinkClaims claims = fakeFrontendLinkClaims();

@@ -12,6 +12,7 @@ FakeFrontendScript Script;
 std::vector<CourseRow> Course;
 std::uint32_t RaiseChecks = 0;
 bool KeepsAwake = false;
+bool HoldsSessionEnd = false;
 LinkClaims Claims;
 
 void record(CourseStep step, std::uint32_t value, std::int32_t code = 0, std::uint32_t lastError = 0) {
@@ -32,6 +33,7 @@ const char* stepName(CourseStep step) {
         case CourseStep::Raise: return "raise";
         case CourseStep::ProgressEnd: return "progress-end";
         case CourseStep::Awake: return "awake";
+        case CourseStep::SessionHold: return "session-hold";
         case CourseStep::Failure: return "failure";
         case CourseStep::Success: return "success";
     }
@@ -56,12 +58,14 @@ void fakeFrontendStart(const FakeFrontendScript& script) {
     Course.clear();
     RaiseChecks = 0;
     KeepsAwake = false;
+    HoldsSessionEnd = false;
     Claims = LinkClaims{};
     simBusObserveWrites(recordWrite);
 }
 
 const std::vector<CourseRow>& fakeFrontendCourse() { return Course; }
 bool fakeFrontendKeepsAwake() { return KeepsAwake; }
+bool fakeFrontendHoldsSessionEnd() { return HoldsSessionEnd; }
 LinkClaims fakeFrontendLinkClaims() { return Claims; }
 
 bool loadFirmwareImage(FirmwareImage* image) {
@@ -116,4 +120,9 @@ std::uint32_t frontendLastError() { return hidPortLastError(); }
 void frontendKeepSystemAwake(bool on) {
     record(CourseStep::Awake, on ? 1 : 0);
     KeepsAwake = on;
+}
+
+void frontendHoldSessionEnd(bool on) {
+    record(CourseStep::SessionHold, on ? 1 : 0);
+    HoldsSessionEnd = on;
 }

@@ -18,6 +18,7 @@ enum class CourseStep : std::uint8_t {
     Raise,          // value: 1 when the progress was brought forward
     ProgressEnd,
     Awake,          // value: 1 keep the system awake, 0 let it sleep again
+    SessionHold,    // value: 1 hold off the session's end, 0 let it end again
     Failure,        // value: the step's message; code, lastError
     Success,
 };
@@ -48,6 +49,8 @@ void fakeFrontendStart(const FakeFrontendScript& script);
 const std::vector<CourseRow>& fakeFrontendCourse();
 // Whether the system is being kept awake at the moment.
 bool fakeFrontendKeepsAwake();
+// Whether the session's end is being held off at the moment.
+bool fakeFrontendHoldsSessionEnd();
 // What the update said of its link when the front end was asked something (true: held by the
 // update) and when it reported its outcome (false: free for arrivals); counted over the run.
 struct LinkClaims {

@@ -15,6 +15,10 @@
 //   ERROR_DEVICE_NOT_CONNECTED (1167), as on an unplugged HID device.
 // Everything else (one copy of each input report per handle, replies that come late or never) is
 // the simulator's doing (rig/sim_server.cpp).
+//
+// It also points the program's imports of user32's ShutdownBlockReasonCreate and
+// ShutdownBlockReasonDestroy at wrappers that note each call in the session log (session_log.h).
+#include "tests/wine/hidstack/session_log.h"
 #include "tests/wine/hidstack/units_file.h"
 
 #include <windows.h>
@@ -22,6 +26,7 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 
@@ -163,6 +168,10 @@ DWORD unpluggedError(HANDLE handle, DWORD error) {
     return listedDevice(pipeName, &entry) == Listed::No ? static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED) : error;
 }
 
+// Whole output reports the program has written to simulated devices: the session log places its
+// lines among the requests with it.
+volatile LONG ReportsWritten = 0;
+
 // ---- The wrappers in the program's import address table ----
 
 using CreateFileWFunction = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
@@ -221,6 +230,7 @@ BOOL WINAPI rigWriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD wr
         SetLastError(length < outputReportLength ? ERROR_INVALID_PARAMETER : ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
+    if (outputReportLength != 0) InterlockedIncrement(&ReportsWritten);
     // A unit unplugged since has closed its end of the pipe: the write fails at once, and the
     // pipe's error becomes the system's.
     const BOOL done = SystemWriteFile(handle, buffer, length, written, overlapped);
@@ -247,6 +257,54 @@ BOOL WINAPI rigGetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWO
     return done;
 }
 
+using ShutdownBlockReasonCreateFunction = BOOL(WINAPI*)(HWND, LPCWSTR);
+using ShutdownBlockReasonDestroyFunction = BOOL(WINAPI*)(HWND);
+
+ShutdownBlockReasonCreateFunction SystemShutdownBlockReasonCreate = nullptr;
+ShutdownBlockReasonDestroyFunction SystemShutdownBlockReasonDestroy = nullptr;
+
+constexpr std::size_t SESSION_LOG_LINE_BYTES = 1024;
+
+// Appends one line to the session log; the program's last error stays as the system's call left it.
+void noteSessionCall(const char* call, HWND window, BOOL result, LPCWSTR reason) {
+    const DWORD error = GetLastError();
+    wchar_t logPath[MAX_PATH];
+    const DWORD pathChars = GetEnvironmentVariableW(SESSION_LOG_VARIABLE, logPath, MAX_PATH);
+    if (pathChars != 0 && pathChars < MAX_PATH) {
+        char reasonUtf8[SESSION_LOG_LINE_BYTES / 2] = "";
+        if (reason != nullptr &&
+            WideCharToMultiByte(CP_UTF8, 0, reason, -1, reasonUtf8, sizeof reasonUtf8, nullptr, nullptr) == 0) {
+            std::strcpy(reasonUtf8, "(reason too long)");
+        }
+        const bool ownThread = GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
+        char line[SESSION_LOG_LINE_BYTES];
+        const int length = std::snprintf(line, sizeof line, "%s\t%ld\t%llx\t%d\t%d\t%s\n", call,
+                                         static_cast<long>(InterlockedCompareExchange(&ReportsWritten, 0, 0)),
+                                         static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(window)),
+                                         ownThread ? 1 : 0, result ? 1 : 0, reasonUtf8);
+        HANDLE log = CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (log != INVALID_HANDLE_VALUE && length > 0) {
+            DWORD written = 0;
+            WriteFile(log, line, static_cast<DWORD>(length), &written, nullptr);
+        }
+        if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
+    }
+    SetLastError(error);
+}
+
+BOOL WINAPI rigShutdownBlockReasonCreate(HWND window, LPCWSTR reason) {
+    const BOOL result = SystemShutdownBlockReasonCreate != nullptr ? SystemShutdownBlockReasonCreate(window, reason) : FALSE;
+    noteSessionCall("create", window, result, reason);
+    return result;
+}
+
+BOOL WINAPI rigShutdownBlockReasonDestroy(HWND window) {
+    const BOOL result = SystemShutdownBlockReasonDestroy != nullptr ? SystemShutdownBlockReasonDestroy(window) : FALSE;
+    noteSessionCall("destroy", window, result, nullptr);
+    return result;
+}
+
 struct ImportPatch {
     const char* name;
     void** system;  // where the system's function is kept for the wrapper
@@ -263,16 +321,23 @@ void patchImports(HMODULE module) {
         {"ReadFile", reinterpret_cast<void**>(&SystemReadFile), reinterpret_cast<void*>(rigReadFile)},
         {"GetOverlappedResult", reinterpret_cast<void**>(&SystemGetOverlappedResult),
          reinterpret_cast<void*>(rigGetOverlappedResult)},
+        {"ShutdownBlockReasonCreate", reinterpret_cast<void**>(&SystemShutdownBlockReasonCreate),
+         reinterpret_cast<void*>(rigShutdownBlockReasonCreate)},
+        {"ShutdownBlockReasonDestroy", reinterpret_cast<void**>(&SystemShutdownBlockReasonDestroy),
+         reinterpret_cast<void*>(rigShutdownBlockReasonDestroy)},
     };
     // kernel32 forwards most of these to kernelbase; an import holds whichever address the loader
-    // resolved, so both are looked for.
+    // resolved, so both are looked for. The session functions are user32's.
     const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
     const HMODULE kernelbase = GetModuleHandleW(L"kernelbase.dll");
-    void* candidates[sizeof patches / sizeof patches[0]][2] = {};
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    void* candidates[sizeof patches / sizeof patches[0]][3] = {};
     for (std::size_t i = 0; i < sizeof patches / sizeof patches[0]; ++i) {
         if (kernel32 != nullptr) candidates[i][0] = reinterpret_cast<void*>(GetProcAddress(kernel32, patches[i].name));
         if (kernelbase != nullptr) candidates[i][1] = reinterpret_cast<void*>(GetProcAddress(kernelbase, patches[i].name));
+        if (user32 != nullptr) candidates[i][2] = reinterpret_cast<void*>(GetProcAddress(user32, patches[i].name));
         if (candidates[i][0] != nullptr) *patches[i].system = candidates[i][0];
+        if (candidates[i][2] != nullptr) *patches[i].system = candidates[i][2];
     }
 
     auto* base = reinterpret_cast<unsigned char*>(module);
@@ -288,7 +353,10 @@ void patchImports(HMODULE module) {
              ++entry) {
             void* const current = reinterpret_cast<void*>(entry->u1.Function);
             for (std::size_t i = 0; i < sizeof patches / sizeof patches[0]; ++i) {
-                if (current == nullptr || (current != candidates[i][0] && current != candidates[i][1])) continue;
+                if (current == nullptr ||
+                    (current != candidates[i][0] && current != candidates[i][1] && current != candidates[i][2])) {
+                    continue;
+                }
                 *patches[i].system = current;
                 DWORD protection = 0;
                 if (!VirtualProtect(&entry->u1.Function, sizeof entry->u1.Function, PAGE_READWRITE, &protection)) break;
