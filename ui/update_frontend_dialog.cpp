@@ -6,6 +6,7 @@
 // device command) windows paint and device notifications are handled as they arrive, while clicks
 // and keys are dropped, so that nothing the user does can end or repeat the update half-way.
 #include "device/precise_wait.h"
+#include "frontend/failure_text.h"
 #include "model/model_config.h"
 #include "ui/app_globals.h"
 #include "ui/messages.h"
