@@ -25,9 +25,6 @@
 #include "frontend/presence_messages.h"
 #define MSG_NOTIFICATION_FAILED 40011
 #define MSG_APPLICATION_ERROR_CAPTION 40012
-#define MSG_UNIT_ROW_LABEL 40039
-#define MSG_BOOTLOADER_ROW_LABEL 40040
-#define MSG_ESC_ROW_LABEL 40041
 
 /* Where the incompatible-ESC text sends the user to look for an updater for other models. */
 #define UPDATES_WEB_ADDRESS "https://www.tessalux.example/updates"
