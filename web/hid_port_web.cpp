@@ -3,7 +3,8 @@
 // becomes a message to the window (see worker.js, Module.webHid); the worker keeps the time-outs,
 // whose timers keep their length in a background tab. Input reports are forwarded by the window
 // as they arrive from the moment a device is opened, and queued here until they are read or
-// discarded. Failures are errno values, as the other POSIX ports report them.
+// discarded. The JavaScript side answers with outcomes (TransferOutcome); the errno values the
+// core reports are made from them here, from the one <cerrno> the core is built with.
 #include "web/hid_port_web.h"
 
 #include "device/precise_wait.h"
@@ -36,12 +37,23 @@ EM_ASYNC_JS(int, openGrantedDevice, (int device), { return await Module.webHid.o
 EM_JS(void, closeGrantedDevice, (int device), { Module.webHid.close(device); });
 EM_JS(int, deviceIsGone, (int device), { return Module.webHid.gone(device) ? 1 : 0; });
 EM_JS(void, dropQueuedInput, (int device), { Module.webHid.discard(device); });
-// 0 sent; else an errno value.
+// How a write or a read through the window ended; the same numbers in worker.js and page_hid.js.
+enum TransferOutcome { TRANSFER_DONE = 0, TRANSFER_TIMED_OUT = 1, TRANSFER_DEVICE_GONE = 2, TRANSFER_FAILED = 3 };
+
+std::uint32_t errnoOf(int outcome) {
+    switch (outcome) {
+        case TRANSFER_TIMED_OUT: return ETIMEDOUT;
+        case TRANSFER_DEVICE_GONE: return ENODEV;
+        default: return EIO;
+    }
+}
+
+// A TransferOutcome.
 EM_ASYNC_JS(int, sendOutputReport, (int device, const std::uint8_t* data, int length, int timeoutMs), {
     return await Module.webHid.write(device, HEAPU8.slice(data, data + length), timeoutMs);
 });
 // The data of the next input report with the reply ID (the bytes after the ID), at most room bytes
-// of it copied to buffer: their count, or minus an errno value.
+// of it copied to buffer: their count, or minus a TransferOutcome.
 EM_ASYNC_JS(int, receiveInputReport, (int device, std::uint8_t* buffer, int room, int timeoutMs), {
     const data = await Module.webHid.read(device, timeoutMs);
     if (typeof data === 'number') return -data;
@@ -160,7 +172,7 @@ bool webWrite(HANDLE handle, const std::uint8_t* report, std::uint32_t length, s
     if (device < 0 || deviceIsGone(device)) return failWith(ENODEV);
     if (length < 1 || report[0] != REQUEST_REPORT_ID) return failWith(EINVAL);
     const int error = sendOutputReport(device, report + 1, static_cast<int>(length - 1), static_cast<int>(timeoutMs));
-    if (error != 0) return failWith(static_cast<std::uint32_t>(error));
+    if (error != TRANSFER_DONE) return failWith(errnoOf(error));
     return true;
 }
 
@@ -169,7 +181,7 @@ bool webRead(HANDLE handle, std::uint8_t* report, std::uint32_t length, std::uin
     if (device < 0) return failWith(ENODEV);
     if (length < 1) return failWith(EINVAL);
     const int count = receiveInputReport(device, report + 1, static_cast<int>(length - 1), static_cast<int>(timeoutMs));
-    if (count < 0) return failWith(static_cast<std::uint32_t>(-count));
+    if (count < 0) return failWith(errnoOf(-count));
     report[0] = REPLY_REPORT_ID;
     for (std::uint32_t i = 1 + static_cast<std::uint32_t>(count); i < length; ++i) report[i] = 0;
     return true;

@@ -23,6 +23,7 @@
 
 #include <emscripten.h>
 
+#include <clocale>
 #include <cwchar>
 
 namespace {
@@ -173,6 +174,9 @@ extern "C" {
 // german: the page's language; simModelIdByte: 0 for WebHID, else the simulated unit of ?sim=,
 // a compatible ESC of that model with firmware 1.5 on a VexoBOX, in real time.
 EMSCRIPTEN_KEEPALIVE void quenlorStart(int german, int simModelIdByte) {
+    // The wide formatting goes through multibyte text; in the C locale every letter beyond ASCII
+    // (the German catalogue's umlauts) would end the text there.
+    std::setlocale(LC_ALL, "C.UTF-8");
     useGermanCatalogue(german != 0);
     resetDeviceLink(DeviceLink);
     postLabels(catalogueText(MSG_UNIT_ROW_LABEL), catalogueText(MSG_BOOTLOADER_ROW_LABEL), catalogueText(MSG_ESC_ROW_LABEL));

@@ -66,6 +66,7 @@ function ask(message) {
     }
     box.returnValue = '';
     box.addEventListener('close', () => {
+        box.dataset.answered = String(Number(box.dataset.answered || 0) + 1);
         const answer = box.returnValue || choices[choices.length - 1][0];
         page.worker.postMessage({type: 'answer', yes: answer === 'ok' || answer === 'yes'});
     }, {once: true});

@@ -8,9 +8,9 @@ const UNIT_VENDOR_ID = 0x2F1E;
 const UNIT_FILTERS = [{vendorId: UNIT_VENDOR_ID, productId: 1}, {vendorId: UNIT_VENDOR_ID, productId: 2}];
 const REPLY_REPORT_ID = 2;
 const REQUEST_REPORT_ID = 1;
-// HidOpenFailure in device/hid_port.h; errno values as the core's other ports report them.
+// HidOpenFailure in device/hid_port.h; TransferOutcome in web/hid_port_web.cpp.
 const OPEN_OK = 0, OPEN_NOT_FOUND = 1, OPEN_ACCESS_DENIED = 2, OPEN_OTHER = 4;
-const ENODEV = 19, EIO = 5;
+const DEVICE_GONE = 2, TRANSFER_FAILED = 3;
 
 function reportBytes(reports) {
     let largest = 0;
@@ -116,12 +116,12 @@ class PageHid {
 
     async write(number, bytes) {
         const device = this.devices.get(number);
-        if (!device || !device.opened) return ENODEV;
+        if (!device || !device.opened) return DEVICE_GONE;
         try {
             await device.sendReport(REQUEST_REPORT_ID, bytes);
             return 0;
         } catch (error) {
-            return device.opened ? EIO : ENODEV;
+            return device.opened ? TRANSFER_FAILED : DEVICE_GONE;
         }
     }
 

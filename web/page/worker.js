@@ -4,7 +4,8 @@
 'use strict';
 importScripts('quenlor.js');
 
-const ETIMEDOUT = 110, ENODEV = 19;
+// TransferOutcome of web/hid_port_web.cpp.
+const TIMED_OUT = 1, DEVICE_GONE = 2;
 let requestId = 0;
 const pendingReplies = new Map();  // request id -> resolve
 let pendingAnswer = null;
@@ -53,7 +54,7 @@ const webHid = {
     },
     close(number) {
         this.queues.delete(number);
-        this.wake(number, ENODEV);
+        this.wake(number, DEVICE_GONE);
         post({type: 'hid', op: 'close', number});
     },
     gone(number) { return this.goneDevices.has(number); },
@@ -62,16 +63,16 @@ const webHid = {
         if (queue) queue.length = 0;
     },
     async write(number, bytes, timeoutMs) {
-        return withTimeout(askWindow({op: 'write', number, bytes}, [bytes.buffer]), timeoutMs, ETIMEDOUT);
+        return withTimeout(askWindow({op: 'write', number, bytes}, [bytes.buffer]), timeoutMs, TIMED_OUT);
     },
     async read(number, timeoutMs) {
         const queue = this.queues.get(number);
-        if (!queue || this.goneDevices.has(number)) return ENODEV;
+        if (!queue || this.goneDevices.has(number)) return DEVICE_GONE;
         if (queue.length > 0) return queue.shift();
         const arrived = new Promise((resolve) => this.readers.set(number, resolve));
-        const outcome = await withTimeout(arrived, timeoutMs, ETIMEDOUT);
+        const outcome = await withTimeout(arrived, timeoutMs, TIMED_OUT);
         this.readers.delete(number);
-        if (outcome === ETIMEDOUT || outcome === ENODEV) return outcome;
+        if (outcome === TIMED_OUT || outcome === DEVICE_GONE) return outcome;
         return queue.shift();
     },
     wake(number, value) {
@@ -87,7 +88,7 @@ const webHid = {
     disconnected(number) {
         const wasOpen = this.queues.has(number);
         this.goneDevices.add(number);
-        this.wake(number, ENODEV);
+        this.wake(number, DEVICE_GONE);
         return wasOpen;
     },
 };
