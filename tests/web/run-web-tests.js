@@ -298,11 +298,21 @@ for (const f of FAILURES) {
     });
 }
 
+// Whether leaving the page now would make the browser ask first.
+const leavingAsks = (page) => page.evaluate(() => {
+    const event = new Event('beforeunload', {cancelable: true});
+    window.dispatchEvent(event);
+    return event.defaultPrevented;
+});
+
 test('unplugged in the middle of the transfer: the block fails, nothing claims success', async ({open}) => {
     const page = await open({units: [unitOf(60)]});
     await waitForStatus(page, shown(40000));
+    expectEqual(await leavingAsks(page), false, 'leaving asks before the update');
     await startUpdate(page);
     await waitFor(page, 'a third of the image sent', () => document.getElementById('progress').value > 30000, null, 30000);
+    expectEqual(await leavingAsks(page), true, 'leaving asks during the transfer');
+    expectEqual(await updateEnabled(page), false, 'update enabled during the transfer');
     await page.evaluate(() => window.hidDouble.unplug(0));
     const box = await waitForBox(page);
     const accepted = [failureText(40009, -2, ENODEV), failureText(40009, -3, ENODEV)];
@@ -310,6 +320,11 @@ test('unplugged in the middle of the transfer: the block fails, nothing claims s
     await answer(page, 'ok');
     await waitForStatus(page, shown(40030));
     expectEqual(await updateEnabled(page), false, 'update enabled');
+    await waitFor(page, 'leaving free again', () => {
+        const event = new Event('beforeunload', {cancelable: true});
+        window.dispatchEvent(event);
+        return !event.defaultPrevented;
+    });
     const flash = await page.evaluate(() => window.hidDouble.flash(0, 97536));
     expectTrue(flash.slice(90000).every((b) => b === 0xFF), 'the flash past the unplug is still erased');
 });

@@ -107,7 +107,10 @@ function onWorkerMessage(event) {
                 ? `${texts.accessRefusedLinux}\n\n${message.udevHint}` : texts.accessRefused);
             break;
         case 'hid': page.hid.handle(message); break;
-        case 'started': document.documentElement.dataset.ready = 'yes'; break;
+        case 'started':
+            // Marked where tools look, never in what the person reads.
+            if (message.standIn) document.documentElement.dataset.standInImages = 'yes';
+            break;
         case 'fatal': showNotice(`${texts.failed}\n${message.text}`); break;
     }
 }
