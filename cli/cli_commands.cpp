@@ -12,10 +12,11 @@
 #include "device/single_instance.h"
 #include "device/udev_hint.h"
 #include "device/unit_listing.h"
+#include "frontend/unit_verdict.h"
+#include "frontend/version_texts.h"
 #include "model/compatibility.h"
 #include "model/model_table.h"
 #include "sim/sim_hid_port.h"
-#include "ui/ui_logic.h"
 #include "update/firmware_update.h"
 #include "update/update_logic.h"
 
@@ -29,8 +30,6 @@
 namespace {
 
 using nlohmann::json;
-
-enum class Verdict { Ready, WrongMode, NoUpdatableEsc, UnsupportedEsc };
 
 struct Context {
     const CliIo& io;
@@ -67,29 +66,26 @@ IdentifiedTexts identifiedTexts(const DeviceLinkRecord& link) {
 }
 
 // The dialog's checks, in its order; the model is the one whose hardware IDs match, of all three.
-Verdict judge(const DeviceLinkRecord& link) {
-    if (link.unitMode != 0) return Verdict::WrongMode;
-    if (link.attachedType != ATTACHED_UPDATABLE_ESC) return Verdict::NoUpdatableEsc;
-    if (findModelByHardwareId(escHardwareId(link)) == nullptr) return Verdict::UnsupportedEsc;
-    return Verdict::Ready;
+UnitJudgement judge(const DeviceLinkRecord& link) {
+    return judgeAttachedUnitForAnyModel(link.unitMode, link.attachedType, escHardwareId(link));
 }
 
-const char* verdictKey(Verdict verdict) {
+const char* verdictKey(UnitVerdict verdict) {
     switch (verdict) {
-        case Verdict::Ready: return VERDICT_READY;
-        case Verdict::WrongMode: return VERDICT_WRONG_MODE;
-        case Verdict::NoUpdatableEsc: return VERDICT_NO_UPDATABLE_ESC;
-        case Verdict::UnsupportedEsc: break;
+        case UnitVerdict::OfferUpdate: return VERDICT_READY;
+        case UnitVerdict::WrongMode: return VERDICT_WRONG_MODE;
+        case UnitVerdict::NoUpdatableEsc: return VERDICT_NO_UPDATABLE_ESC;
+        case UnitVerdict::Incompatible: break;
     }
     return VERDICT_UNSUPPORTED_ESC;
 }
 
-const char* verdictText(Verdict verdict) {
+const char* verdictText(UnitVerdict verdict) {
     switch (verdict) {
-        case Verdict::Ready: return VERDICT_READY_TEXT;
-        case Verdict::WrongMode: return VERDICT_WRONG_MODE_TEXT;
-        case Verdict::NoUpdatableEsc: return VERDICT_NO_UPDATABLE_ESC_TEXT;
-        case Verdict::UnsupportedEsc: break;
+        case UnitVerdict::OfferUpdate: return VERDICT_READY_TEXT;
+        case UnitVerdict::WrongMode: return VERDICT_WRONG_MODE_TEXT;
+        case UnitVerdict::NoUpdatableEsc: return VERDICT_NO_UPDATABLE_ESC_TEXT;
+        case UnitVerdict::Incompatible: break;
     }
     return VERDICT_UNSUPPORTED_ESC_TEXT;
 }
@@ -224,11 +220,12 @@ int runList(const Context& c) {
 int runInfo(const Context& c) {
     const int identified = identifyFirstUnit(c, false);
     if (identified != CLI_EXIT_DONE) return identified;
-    const Verdict verdict = judge(DeviceLink);
+    const UnitJudgement judgement = judge(DeviceLink);
+    const UnitVerdict verdict = judgement.verdict;
     const IdentifiedTexts texts = identifiedTexts(DeviceLink);
     // The ESC's records are read only from a unit in its application mode with an updatable ESC.
-    const bool escKnown = verdict == Verdict::Ready || verdict == Verdict::UnsupportedEsc;
-    const ModelRow* row = escKnown ? findModelByHardwareId(escHardwareId(DeviceLink)) : nullptr;
+    const bool escKnown = verdict == UnitVerdict::OfferUpdate || verdict == UnitVerdict::Incompatible;
+    const ModelRow* row = judgement.model;
     const std::string model = row != nullptr ? toUtf8(row->name) : std::string();
     if (c.options.json) {
         json esc = {{"hardwareId", nullptr}, {"bootloader", nullptr}, {"firmware", nullptr}, {"model", nullptr}};
@@ -256,13 +253,13 @@ int runInfo(const Context& c) {
     return CLI_EXIT_DONE;
 }
 
-int refuseVerdict(const Context& c, Verdict verdict) {
+int refuseVerdict(const Context& c, UnitVerdict verdict) {
     std::string sentence;
     switch (verdict) {
-        case Verdict::WrongMode: sentence = ERROR_WRONG_MODE; break;
-        case Verdict::NoUpdatableEsc: sentence = ERROR_NO_UPDATABLE_ESC; break;
-        case Verdict::UnsupportedEsc: sentence = formatText(ERROR_UNSUPPORTED_ESC, escHardwareId(DeviceLink)); break;
-        case Verdict::Ready: break;
+        case UnitVerdict::WrongMode: sentence = ERROR_WRONG_MODE; break;
+        case UnitVerdict::NoUpdatableEsc: sentence = ERROR_NO_UPDATABLE_ESC; break;
+        case UnitVerdict::Incompatible: sentence = formatText(ERROR_UNSUPPORTED_ESC, escHardwareId(DeviceLink)); break;
+        case UnitVerdict::OfferUpdate: break;
     }
     closeDeviceLink(DeviceLink);
     return reportError(c.io, c.options.json, true, CLI_EXIT_NOTHING_TO_UPDATE, sentence);
@@ -309,9 +306,9 @@ int reportUpdateOutcome(const Context& c, const ModelRow& row) {
 int runUpdate(const Context& c) {
     const int identified = identifyFirstUnit(c, true);
     if (identified != CLI_EXIT_DONE) return identified;
-    const Verdict verdict = judge(DeviceLink);
-    if (verdict != Verdict::Ready) return refuseVerdict(c, verdict);
-    const ModelRow& row = *findModelByHardwareId(escHardwareId(DeviceLink));
+    const UnitJudgement judgement = judge(DeviceLink);
+    if (judgement.verdict != UnitVerdict::OfferUpdate) return refuseVerdict(c, judgement.verdict);
+    const ModelRow& row = *judgement.model;
     if (!c.options.model.empty()) {
         const ModelRow& asked = MODEL_ROWS[modelIndexFromName(c.options.model)];
         if (&asked != &row) {

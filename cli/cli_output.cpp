@@ -1,7 +1,7 @@
 #include "cli/cli_output.h"
 
 #include "cli/cli_texts.h"
-#include "ui/ui_logic.h"
+#include "frontend/version_texts.h"
 #include "update/update_logic.h"
 
 #include <cstdarg>

@@ -1,6 +1,7 @@
 #include "ui/device_presence.h"
 
 #include "device/device_link.h"
+#include "frontend/unit_verdict.h"
 #include "model/model_config.h"
 #include "ui/app_globals.h"
 #include "ui/main_dialog.h"

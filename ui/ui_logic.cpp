@@ -1,30 +1,10 @@
 #include "ui/ui_logic.h"
 
 #include "device/device_link.h"
-#include "model/compatibility.h"
-#include "ui/res/resource_ids.h"
 #include "update/bounded_format.h"
 #include "update/update_logic.h"
 
 #include <cwchar>
-
-UnitVerdict judgeAttachedUnit(std::uint8_t unitMode, std::uint16_t attachedType, std::uint32_t escHardwareId,
-                              std::uint8_t modelIdByte) {
-    if (unitMode != 0) return UnitVerdict::WrongMode;
-    if (attachedType != ATTACHED_UPDATABLE_ESC) return UnitVerdict::NoUpdatableEsc;
-    if (!isCompatibleHardwareId(escHardwareId, modelIdByte)) return UnitVerdict::Incompatible;
-    return UnitVerdict::OfferUpdate;
-}
-
-unsigned refusalMessage(UnitVerdict verdict) {
-    switch (verdict) {
-        case UnitVerdict::WrongMode: return MSG_WRONG_MODE;
-        case UnitVerdict::NoUpdatableEsc: return MSG_NO_UPDATABLE_ESC;
-        case UnitVerdict::Incompatible: return MSG_INCOMPATIBLE_STATUS;
-        case UnitVerdict::OfferUpdate: break;
-    }
-    return 0;
-}
 
 namespace {
 

@@ -1,27 +1,12 @@
-// The dialog's decisions and texts that need no window: what an identified unit allows, how the
-// status, title and version texts are put together, and where the logo goes. Tested natively.
+// The dialog's decisions and texts that need no window: which notification names the open unit,
+// how the status and title texts are put together, and where the logo goes. Tested natively. What
+// every front end shares (the verdict, the version texts, the failure text) is in frontend/.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 // ---- Device presence
-
-enum class UnitVerdict {
-    OfferUpdate,
-    WrongMode,       // the unit runs its own bootloader
-    NoUpdatableEsc,  // nothing, or something other than an updatable ESC, is attached
-    Incompatible,    // an ESC of another model
-};
-
-// The checks come in this order: a unit in the wrong mode is refused whatever is attached, and no
-// hardware ID is looked at unless an updatable ESC is attached.
-UnitVerdict judgeAttachedUnit(std::uint8_t unitMode, std::uint16_t attachedType, std::uint32_t escHardwareId,
-                              std::uint8_t modelIdByte);
-
-// The status message that explains a refusal, to be followed by the connection steps; 0 for
-// OfferUpdate, which explains nothing.
-unsigned refusalMessage(UnitVerdict verdict);
 
 // Whether a device-interface notification names the open unit's path. Letters A to Z match
 // regardless of case, every other character exactly. The notification's name is read no further
@@ -42,22 +27,6 @@ void appendText(wchar_t* buffer, std::size_t bufferChars, const wchar_t* text);
 // Formats a catalogue text whose one conversion is "%s" (a wide string, whichever C library
 // formats it) with text in its place; "%%" gives "%". The result is cut to fit bufferChars.
 void formatWithText(const wchar_t* format, const wchar_t* text, wchar_t* buffer, std::size_t bufferChars);
-
-// ---- Version rows
-
-constexpr std::size_t VERSION_TEXT_CHARS = 32;
-// Every value without a link.
-extern const wchar_t NO_LINK_VERSION_TEXT[];
-
-struct VersionRowTexts {
-    wchar_t unitVersion[VERSION_TEXT_CHARS];
-    wchar_t bootloaderVersion[VERSION_TEXT_CHARS];
-    wchar_t escFirmwareVersion[VERSION_TEXT_CHARS];
-    const wchar_t* unitLabel;  // the programming unit's product name
-};
-
-void composeVersionRows(std::uint32_t unitFirmwareVersion, std::uint32_t escBootloaderVersion,
-                        std::uint16_t escFirmwareVersion, std::uint16_t productId, VersionRowTexts* rows);
 
 // ---- Logo
 

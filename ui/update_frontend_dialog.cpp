@@ -8,6 +8,7 @@
 // Messages sent by other programs are answered in those waits too; among them the system's question
 // before a log-off, restart or shut-down, which the dialog refuses while the unit writes the ESC.
 #include "device/precise_wait.h"
+#include "frontend/failure_text.h"
 #include "model/model_config.h"
 #include "ui/app_globals.h"
 #include "ui/main_dialog.h"

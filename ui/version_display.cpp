@@ -1,6 +1,7 @@
 #include "ui/version_display.h"
 
 #include "device/device_link.h"
+#include "frontend/version_texts.h"
 #include "ui/app_globals.h"
 #include "ui/res/resource_ids.h"
 #include "ui/ui_logic.h"

@@ -10,7 +10,3 @@ void refreshVersionDisplay();
 // append false: text becomes the whole status area. append true: text is added at its end,
 // without a separator.
 void setStatusText(const wchar_t* text, bool append);
-
-// A 32-bit version as dotted decimals: "<bits 24-31>." only when they are not zero, then
-// "<bits 8-15>.<bits 0-7>"; bits 16-23 are not shown. Cut to fit bufferChars.
-void formatVersion(std::uint32_t value, wchar_t* buffer, std::size_t bufferChars);

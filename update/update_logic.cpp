@@ -1,7 +1,6 @@
 #include "update/update_logic.h"
 
 #include "device/device_link.h"
-#include "update/bounded_format.h"
 
 #include <cstring>
 
@@ -29,16 +28,4 @@ TransferBlock nextTransferBlock(const std::uint8_t* cursor, std::uint32_t remain
     std::memset(tailBuffer, TAIL_FILL_BYTE, BLOCK_BYTES);
     std::memcpy(tailBuffer, cursor, remainingBytes);
     return {tailBuffer, remainingBytes / 4, remainingBytes};
-}
-
-void composeFailureText(wchar_t* buffer, std::size_t bufferChars, const wchar_t* stepText,
-                        const wchar_t* errorLineFormat, std::int32_t code, std::uint32_t lastError) {
-    if (code == RESULT_NO_LINK) {
-        formatBounded(buffer, bufferChars, L"%ls", stepText);
-        return;
-    }
-    wchar_t errorLine[TEXT_BUFFER_CHARS];
-    formatBounded(errorLine, TEXT_BUFFER_CHARS, errorLineFormat, static_cast<unsigned>(code),
-                  static_cast<unsigned>(lastError));
-    formatBounded(buffer, bufferChars, L"%ls\r\n%ls", stepText, errorLine);
 }

@@ -1,7 +1,8 @@
 // Bounded formatting leaves a terminated text however small its buffer, whichever C library
 // formats it: the version texts, the error-code line and the error box's text.
+#include "frontend/failure_text.h"
+#include "frontend/version_texts.h"
 #include "ui/ui_logic.h"
-#include "ui/version_display.h"
 #include "update/bounded_format.h"
 #include "update/update_logic.h"
 

@@ -109,8 +109,9 @@ std::vector<Token> tokenize(const std::string& script) {
 // Every "#define NAME value" of the ID headers.
 std::map<std::string, std::string> readDefinitions() {
     std::map<std::string, std::string> definitions;
-    // The ID header includes the update's message IDs.
-    for (const std::string& path : {RESOURCE_DIR + "/resource_ids.h", RESOURCE_DIR + "/../../update/update_messages.h"}) {
+    // The ID header includes the update's and the presence's message IDs.
+    for (const std::string& path : {RESOURCE_DIR + "/resource_ids.h", RESOURCE_DIR + "/../../update/update_messages.h",
+                                    RESOURCE_DIR + "/../../frontend/presence_messages.h"}) {
         std::istringstream header(readFile(path));
         std::string line;
         while (std::getline(header, line)) {

@@ -1,5 +1,6 @@
 // The update's arithmetic: which ESC versions ask first, block plan and tail block, progress
 // positions, the progress window's placement and the error box's text.
+#include "frontend/failure_text.h"
 #include "update/update_logic.h"
 
 #include <gtest/gtest.h>

@@ -19,22 +19,12 @@
 #define IDC_BOOTLOADER_VERSION 40014
 #define IDC_ESC_VERSION 40015
 
-/* Messages of the string tables; those of the update are in update/update_messages.h */
+/* Messages of the string tables; those of the update are in update/update_messages.h, those of a
+   unit's presence in frontend/presence_messages.h */
 #include "update/update_messages.h"
-#define MSG_UNIT_READY 40000
-#define MSG_CONNECTION_STEPS 40001
+#include "frontend/presence_messages.h"
 #define MSG_NOTIFICATION_FAILED 40011
 #define MSG_APPLICATION_ERROR_CAPTION 40012
-#define MSG_WRONG_MODE 40015
-#define MSG_NO_UPDATABLE_ESC 40016
-#define MSG_NO_UNIT_FOUND 40017
-#define MSG_CONNECTION_LOST 40020
-#define MSG_INCOMPATIBLE_CAPTION 40033
-#define MSG_INCOMPATIBLE_ESC 40034
-#define MSG_INCOMPATIBLE_STATUS 40035
-#define MSG_UNIT_ROW_LABEL 40039
-#define MSG_BOOTLOADER_ROW_LABEL 40040
-#define MSG_ESC_ROW_LABEL 40041
 
 /* Where the incompatible-ESC text sends the user to look for an updater for other models. */
 #define UPDATES_WEB_ADDRESS "https://www.tessalux.example/updates"

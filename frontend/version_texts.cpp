@@ -1,6 +1,4 @@
-// The texts of the version rows; portable, so that every rule is tested natively.
-#include "ui/ui_logic.h"
-#include "ui/version_display.h"
+#include "frontend/version_texts.h"
 
 #include "device/device_link.h"
 #include "update/bounded_format.h"

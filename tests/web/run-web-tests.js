@@ -1,0 +1,502 @@
+// The page in headless Chromium (Debian's /usr/bin/chromium, driven by puppeteer-core) against
+// the navigator.hid stand-in of hid_double.js, served from 127.0.0.1 as a user would serve it.
+//   node run-web-tests.js [--filter <text>]   the cases; exits non-zero when one fails
+//   node run-web-tests.js --bench             whole updates timed: web update ratio (hidden)
+// Every wait is a bounded wait for a state of the page. Long cases run at the same time, each in
+// its own browser context; the background-tab cases use a browser of their own that throttles
+// hidden pages as a user's browser does.
+'use strict';
+const fs = require('fs');
+const path = require('path');
+const puppeteer = require('puppeteer-core');
+const {startServer} = require('./serve.js');
+const {installHidDouble} = require('./hid_double.js');
+const {shown, withSteps, failureText} = require('./catalogue.js');
+
+const ROOT = path.resolve(__dirname, '..', '..');
+const PAGE_DIR = path.join(ROOT, 'dist', 'web');
+const TEST_DIR = path.join(ROOT, 'build', 'web', 'web');
+const CHROMIUM = process.env.QUENLOR_CHROMIUM || '/usr/bin/chromium';
+
+const MODELS = {
+    60: {name: 'ZEPHANT 60 LV', idByte: 0x3C, image: 140, bytes: 97536},
+    140: {name: 'ZEPHANT 140 LV', idByte: 0x8C, image: 142, bytes: 97184},
+    90: {name: 'ZEPHANT 90 LV', idByte: 0x5A, image: 141, bytes: 97536},
+};
+const FAMILY_A = 0x111F4000;
+const FAMILY_B = 0x0A064000;
+// SimFaultKind in sim/sim_unit.h; the unit's commands.
+const FAULT = {FailWrite: 1, FailRead: 2, ErrorReply: 3, WrongState: 4, NeverAnswer: 5, LateAnswer: 6, Vanish: 7};
+const CMD = {lock: 0x0B, data: 0x1B, erase: 0x1E, address: 0x1F, protect: 0x20};
+// The errno values of the page's core (WebAssembly's, not Linux's).
+const EIO = 29, ENODEV = 43, ETIMEDOUT = 73;
+const STEP_PAUSE_MS = 20, ERASE_REPLY_DELAY_MS = 1000, ERASE_SETTLE_MS = 4000, BLOCK_BYTES = 48;
+const WHOLE_UPDATE_MS = 90000;
+const STATE_MS = 15000;
+
+const unitOf = (model, extra = {}) => ({escHardwareId: FAMILY_A | MODELS[model].idByte, granted: true, ...extra});
+
+// ---- Driving a page
+
+async function openPage(browser, base, {units = [], query = '', noHid = false} = {}) {
+    const context = await browser.createBrowserContext();
+    const page = await context.newPage();
+    page.errors = [];
+    page.on('pageerror', (error) => page.errors.push(error.message));
+    if (noHid) {
+        await page.evaluateOnNewDocument(() => Object.defineProperty(Navigator.prototype, 'hid', {get: () => undefined}));
+    } else {
+        await page.evaluateOnNewDocument(installHidDouble, units);
+    }
+    await page.goto(`${base}${query}`);
+    page.closeAll = () => context.close();
+    return page;
+}
+
+const text = (page, selector) => page.$eval(selector, (e) => e.textContent);
+
+async function waitFor(page, what, predicate, arg, timeout = STATE_MS) {
+    try {
+        await page.waitForFunction(predicate, {timeout, polling: 50}, arg);
+    } catch (error) {
+        const status = await text(page, '#status').catch(() => '?');
+        throw new Error(`${what}: not within ${timeout} ms (status: ${JSON.stringify(status.slice(0, 120))})`);
+    }
+}
+
+const waitForStatus = (page, expected, timeout) => waitFor(page, `status ${JSON.stringify(expected.slice(0, 40))}`,
+    (want) => document.getElementById('status').textContent === want, expected, timeout);
+
+async function waitForBox(page, timeout = STATE_MS) {
+    await waitFor(page, 'a box', () => document.getElementById('box').open, null, timeout);
+    return page.$eval('#box', (box) => ({
+        caption: box.querySelector('#box-caption').textContent,
+        text: box.querySelector('#box-text').textContent,
+        whole: box.textContent,
+        buttons: [...box.querySelectorAll('button')].map((b) => b.value),
+    }));
+}
+
+// Another box may open right after, so the answer is seen in the count of closed boxes.
+async function answer(page, value) {
+    const answered = await page.$eval('#box', (box) => Number(box.dataset.answered || 0));
+    await page.click(`#box button[value="${value}"]`);
+    await waitFor(page, 'the box to close', (before) => Number(document.getElementById('box').dataset.answered || 0) > before,
+        answered);
+}
+
+function expectEqual(actual, expected, what) {
+    if (JSON.stringify(actual) !== JSON.stringify(expected)) {
+        throw new Error(`${what}: ${JSON.stringify(actual)} where ${JSON.stringify(expected)} was expected`);
+    }
+}
+
+function expectTrue(condition, what) {
+    if (!condition) throw new Error(what);
+}
+
+async function rows(page) {
+    return page.evaluate(() => Object.fromEntries(['unit-name', 'unit-version', 'bootloader-version', 'firmware-version',
+        'model'].map((id) => [id, document.getElementById(id).textContent])));
+}
+
+const updateEnabled = (page) => page.$eval('#update', (b) => !b.disabled);
+
+// Clicks Update and answers the warning (and the version question, when asked) with the given values.
+async function startUpdate(page, warning = 'ok', language = 'en') {
+    await waitFor(page, 'the update button', () => !document.getElementById('update').disabled);
+    await page.click('#update');
+    const box = await waitForBox(page);
+    expectEqual([box.caption, box.text, box.buttons], [shown(40037, language), shown(40038, language), ['ok', 'cancel']],
+        'the warning');
+    await answer(page, warning);
+}
+
+function imageBytes(model) {
+    return [...fs.readFileSync(path.join(TEST_DIR, `image-${MODELS[model].image}.bin`))];
+}
+
+// The ESC's flash after an update: the image, then erased flash.
+async function expectFlashHoldsImage(page, model) {
+    const image = imageBytes(model);
+    const flash = await page.evaluate((length) => window.hidDouble.flash(0, length), image.length + 1024);
+    let firstDifference = -1;
+    for (let i = 0; i < image.length && firstDifference < 0; ++i) if (flash[i] !== image[i]) firstDifference = i;
+    expectEqual(firstDifference, -1, `first flash byte that differs from the ${MODELS[model].name} image`);
+    expectTrue(flash.slice(image.length).every((b) => b === 0xFF), 'flash past the image is erased');
+}
+
+// Every request went out as report 1 with exactly the output report's length less the ID.
+async function expectWireReports(page, outputBytes) {
+    const sent = await page.evaluate(() => window.hidDouble.sent(0));
+    expectTrue(sent.length > 0, 'requests were sent');
+    const odd = sent.filter((s) => s.reportId !== 1 || s.length !== outputBytes - 1);
+    expectEqual(odd.slice(0, 3), [], `reports other than ID 1 with ${outputBytes - 1} bytes`);
+}
+
+// The update's course from its transcript: wall time from the lock request to the last reply, and
+// the shortest and longest pause between a data block's reply and the next request.
+async function courseOf(page, model) {
+    const transcript = await page.evaluate(() => window.hidDouble.transcript(0));
+    const first = transcript.findIndex((r) => r.command === CMD.lock);
+    const last = transcript[transcript.length - 1];
+    const pauses = [];
+    for (let i = first; i + 1 < transcript.length; ++i) {
+        if (transcript[i].command === CMD.data) pauses.push(transcript[i + 1].receivedAt - transcript[i].sentAt);
+    }
+    pauses.sort((x, y) => x - y);
+    const shortest = pauses[0];
+    const median = pauses[Math.floor(pauses.length / 2)];
+    const blocks = Math.ceil(MODELS[model].bytes / BLOCK_BYTES);
+    const floorMs = (4 + blocks) * STEP_PAUSE_MS + ERASE_REPLY_DELAY_MS + ERASE_SETTLE_MS;
+    const wallMs = last.sentAt - transcript[first].receivedAt;
+    return {shortest, median, ratio: wallMs / floorMs, wallMs, floorMs};
+}
+
+async function wholeUpdate(page, model, outputBytes = 60) {
+    await waitForStatus(page, shown(40000));
+    await startUpdate(page);
+    await waitFor(page, 'the progress bar', (bytes) => {
+        const p = document.getElementById('progress');
+        return !p.hidden && p.max === bytes && p.value > 0;
+    }, MODELS[model].bytes);
+    await waitForStatus(page, shown(40032), WHOLE_UPDATE_MS);
+    expectEqual(await rows(page), {'unit-name': 'VEXO-BOX', 'unit-version': '1.5', 'bootloader-version': '2.3',
+        'firmware-version': '2.0', model: MODELS[model].name}, 'the rows after the update');
+    expectEqual(await updateEnabled(page), false, 'update enabled after success');
+    expectEqual(await page.$eval('#progress', (p) => p.hidden), true, 'progress hidden after the transfer');
+    await expectFlashHoldsImage(page, model);
+    await expectWireReports(page, outputBytes);
+    return courseOf(page, model);
+}
+
+// ---- The cases
+
+const CASES = [];
+const test = (name, run, options = {}) => CASES.push({name, run, ...options});
+
+test('at load with nothing granted: no unit, steps, nothing to update', async ({open}) => {
+    const page = await open({units: [unitOf(60, {granted: false})]});
+    await waitForStatus(page, withSteps(40017));
+    expectEqual(await updateEnabled(page), false, 'update enabled');
+    expectEqual(await rows(page), {'unit-name': shown(40039), 'unit-version': '0.0.0', 'bootloader-version': '0.0.0',
+        'firmware-version': '0.0.0', model: ''}, 'rows');
+    expectEqual(await page.evaluate(() => window.hidDouble.requests(0, 0x08)), 0, 'requests to a unit never granted');
+});
+
+for (const [model, product, family, label] of [[60, 1, FAMILY_A, 'DIALPUCK'], [140, 2, FAMILY_B, 'VEXO-BOX'],
+                                               [90, 2, FAMILY_A, 'VEXO-BOX']]) {
+    test(`connect and identify: ${MODELS[model].name} on a ${label}`, async ({open}) => {
+        const page = await open({units: [{escHardwareId: family | MODELS[model].idByte, productId: product,
+                                          escFirmwareVersion: 0x0107}]});
+        await waitForStatus(page, withSteps(40017));
+        await page.click('#connect');
+        await waitForStatus(page, shown(40000));
+        expectEqual(await rows(page), {'unit-name': label, 'unit-version': '1.5', 'bootloader-version': '2.3',
+            'firmware-version': '1.7', model: MODELS[model].name}, 'rows');
+        expectEqual(await updateEnabled(page), true, 'update enabled');
+        await expectWireReports(page, 60);
+    });
+}
+
+test('a unit granted before is taken up at load without asking', async ({open}) => {
+    const page = await open({units: [unitOf(140)]});
+    await waitForStatus(page, shown(40000));
+    expectEqual((await rows(page)).model, 'ZEPHANT 140 LV', 'model');
+});
+
+test('a unit plugged in later is identified on its arrival', async ({open}) => {
+    const page = await open({units: []});
+    await waitForStatus(page, withSteps(40017));
+    await page.evaluate((hwid) => window.hidDouble.plug({escHardwareId: hwid, granted: true}, true), FAMILY_A | 0x5A);
+    await waitForStatus(page, shown(40000));
+    expectEqual((await rows(page)).model, 'ZEPHANT 90 LV', 'model');
+});
+
+const VERDICTS = [
+    {label: 'unit in its own bootloader', unit: unitOf(60, {unitMode: 1}), status: withSteps(40015)},
+    {label: 'no ESC attached', unit: unitOf(60, {attachedType: 0}), status: withSteps(40016)},
+    {label: 'another device attached', unit: unitOf(60, {attachedType: 2}), status: withSteps(40016)},
+    {label: 'an ESC of none of the models', unit: {escHardwareId: FAMILY_A | 0x11, granted: true},
+     status: withSteps(40035), box: true},
+    {label: 'a model byte under a foreign family', unit: {escHardwareId: 0x1234563C, granted: true},
+     status: withSteps(40035), box: true},
+];
+for (const v of VERDICTS) {
+    test(`verdict: ${v.label}`, async ({open}) => {
+        const page = await open({units: [v.unit]});
+        if (v.box) {
+            const box = await waitForBox(page);
+            const pageTexts = await page.evaluate(() => PAGE_TEXTS.en.noModel);
+            expectEqual([box.caption, box.text, box.buttons], [shown(40033), pageTexts, ['ok']], 'the box');
+            await answer(page, 'ok');
+        }
+        await waitForStatus(page, v.status);
+        expectEqual(await updateEnabled(page), false, 'update enabled');
+        expectEqual((await rows(page)).model, '', 'model');
+        expectEqual((await rows(page))['unit-version'], '0.0.0', 'the unit version of a refused unit');
+    });
+}
+
+test('opening refused: the udev rule and its commands are shown', async ({open}) => {
+    const page = await open({units: [unitOf(60, {refuseOpen: true})]});
+    await waitForStatus(page, withSteps(40017));
+    const notice = await text(page, '#notice');
+    expectTrue(notice.includes('SUBSYSTEM=="hidraw", ATTRS{idVendor}=="2f1e", ATTRS{idProduct}=="0002", TAG+="uaccess"'),
+        `the notice holds the rule: ${notice}`);
+    expectTrue(notice.includes('sudo udevadm control --reload-rules && sudo udevadm trigger'), 'the notice holds the commands');
+});
+
+test('report lengths come from the collections: 33-byte requests, 20-byte replies', async ({open}) => {
+    const page = await open({units: [unitOf(60, {inputBytes: 20, outputBytes: 33})]});
+    await waitForStatus(page, shown(40000));
+    await expectWireReports(page, 33);
+});
+
+for (const model of [60, 140, 90]) {
+    test(`whole update: ${MODELS[model].name}, the flash holds the image`, async ({open}) => {
+        const page = await open({units: [unitOf(model)]});
+        const course = await wholeUpdate(page, model);
+        expectTrue(course.shortest >= STEP_PAUSE_MS, `a pause after a block of ${course.shortest.toFixed(2)} ms`);
+    }, {long: true});
+}
+
+const FAILURES = [
+    // A state command's reply is held to the state it asked for first: an error reply echoes none.
+    {label: 'the lock gets an error reply', fault: {kind: FAULT.ErrorReply, command: CMD.lock, errorCode: 0xE101},
+     step: 40026, code: 1627, lastError: 0},
+    {label: 'the lock is refused', fault: {kind: FAULT.FailWrite, command: CMD.lock},
+     step: 40026, code: -2, lastError: EIO},
+    {label: 'the protection request is refused', fault: {kind: FAULT.FailWrite, command: CMD.protect},
+     step: 40027, code: -2, lastError: EIO},
+    {label: 'the erase is never answered', fault: {kind: FAULT.NeverAnswer, command: CMD.erase},
+     step: 40028, code: -3, lastError: ETIMEDOUT},
+    {label: 'the address gets an error reply', fault: {kind: FAULT.ErrorReply, command: CMD.address, errorCode: 0xE103},
+     step: 40008, code: 0xE103, lastError: 0},
+    {label: 'block 7 gets an error reply', fault: {kind: FAULT.ErrorReply, command: CMD.data, block: 7, errorCode: 0xE102},
+     step: 40009, code: 0xE102, lastError: 0},
+    {label: 'the reply to block 3 is lost', fault: {kind: FAULT.FailRead, command: CMD.data, block: 3},
+     step: 40009, code: -3, lastError: ETIMEDOUT},
+    {label: 'the erase gets an error reply, in German', fault: {kind: FAULT.ErrorReply, command: CMD.erase, errorCode: 0xE102},
+     step: 40028, code: 0xE102, lastError: 0, language: 'de'},
+];
+for (const f of FAILURES) {
+    test(`failing step: ${f.label}`, async ({open, openGerman}) => {
+        const language = f.language || 'en';
+        const page = await (language === 'de' ? openGerman : open)({units: [unitOf(60, {fault: f.fault})]});
+        await waitForStatus(page, shown(40000, language));
+        await startUpdate(page, 'ok', language);
+        const box = await waitForBox(page, 20000);
+        const expected = failureText(f.step, f.code, f.lastError, language);
+        expectEqual([box.caption, box.text, box.buttons], [shown(40002, language), expected, ['ok']], 'the failure box');
+        expectTrue(box.whole.includes(shown(40002, language)) && box.whole.includes(expected),
+            'the box\'s textContent holds caption and text');
+        await answer(page, 'ok');
+        await waitForStatus(page, shown(40030, language));
+        expectEqual(await updateEnabled(page), false, 'update enabled after a failure');
+        expectEqual((await rows(page))['firmware-version'], '0.0.0', 'rows after a failure');
+    });
+}
+
+// Whether leaving the page now would make the browser ask first.
+const leavingAsks = (page) => page.evaluate(() => {
+    const event = new Event('beforeunload', {cancelable: true});
+    window.dispatchEvent(event);
+    return event.defaultPrevented;
+});
+
+test('unplugged in the middle of the transfer: the block fails, nothing claims success', async ({open}) => {
+    const page = await open({units: [unitOf(60)]});
+    await waitForStatus(page, shown(40000));
+    expectEqual(await leavingAsks(page), false, 'leaving asks before the update');
+    await startUpdate(page);
+    await waitFor(page, 'a third of the image sent', () => document.getElementById('progress').value > 30000, null, 30000);
+    expectEqual(await leavingAsks(page), true, 'leaving asks during the transfer');
+    expectEqual(await updateEnabled(page), false, 'update enabled during the transfer');
+    await page.evaluate(() => window.hidDouble.unplug(0));
+    const box = await waitForBox(page);
+    const accepted = [failureText(40009, -2, ENODEV), failureText(40009, -3, ENODEV)];
+    expectTrue(box.caption === shown(40002) && accepted.includes(box.text), `the failure box: ${JSON.stringify(box)}`);
+    await answer(page, 'ok');
+    await waitForStatus(page, shown(40030));
+    expectEqual(await updateEnabled(page), false, 'update enabled');
+    await waitFor(page, 'leaving free again', () => {
+        const event = new Event('beforeunload', {cancelable: true});
+        window.dispatchEvent(event);
+        return !event.defaultPrevented;
+    });
+    const flash = await page.evaluate(() => window.hidDouble.flash(0, 97536));
+    expectTrue(flash.slice(90000).every((b) => b === 0xFF), 'the flash past the unplug is still erased');
+});
+
+test('the open unit removed while ready: connection lost with the steps', async ({open}) => {
+    const page = await open({units: [unitOf(60)]});
+    await waitForStatus(page, shown(40000));
+    await page.evaluate(() => window.hidDouble.unplug(0));
+    await waitForStatus(page, withSteps(40020));
+    expectEqual(await updateEnabled(page), false, 'update enabled');
+    expectEqual((await rows(page))['unit-version'], '0.0.0', 'rows');
+});
+
+test('the version question answered no: nothing is sent, still ready', async ({open}) => {
+    const page = await open({units: [unitOf(90, {escFirmwareVersion: 0x0200})]});
+    await waitForStatus(page, shown(40000));
+    await startUpdate(page);
+    const box = await waitForBox(page);
+    expectEqual([box.caption, box.text, box.buttons], [shown(40025), shown(40023), ['yes', 'no']], 'the question');
+    await answer(page, 'no');
+    await waitFor(page, 'the button back', () => !document.getElementById('update').disabled);
+    expectEqual(await page.evaluate(() => window.hidDouble.requests(0, 0x0B)), 0, 'lock requests');
+    expectEqual(await text(page, '#status'), shown(40000), 'status');
+});
+
+test('the warning cancelled: nothing is sent, still ready', async ({open}) => {
+    const page = await open({units: [unitOf(60)]});
+    await waitForStatus(page, shown(40000));
+    await startUpdate(page, 'cancel');
+    await waitFor(page, 'the button back', () => !document.getElementById('update').disabled);
+    expectEqual(await page.evaluate(() => window.hidDouble.requests(0, 0x0B)), 0, 'lock requests');
+});
+
+test('German: the catalogue\'s German texts and the page\'s own', async ({openGerman}) => {
+    const page = await openGerman({units: [unitOf(60)]});
+    await waitForStatus(page, shown(40000, 'de'));
+    expectEqual(await text(page, '#connect'), 'Programmiergerät verbinden', 'the connect button');
+    await startUpdate(page, 'cancel', 'de');
+    const empty = await openGerman({units: []});
+    await waitForStatus(empty, withSteps(40017, 'de'));
+});
+
+test('no WebHID: the page says which browsers work and where else to go', async ({open}) => {
+    const page = await open({noHid: true});
+    await waitFor(page, 'the notice', () => !document.getElementById('notice').hidden);
+    const notice = await text(page, '#notice');
+    expectTrue(/Chrome, Edge or Opera/.test(notice) && /Windows program/.test(notice) && /quenlor/.test(notice),
+        `the notice: ${notice}`);
+    expectEqual(await page.$eval('#connect', (b) => b.disabled), true, 'connect enabled');
+});
+
+test('?sim=140: the built-in simulated unit, identified as the dialog would', async ({open}) => {
+    const page = await open({noHid: true, query: '?sim=140'});
+    await waitForStatus(page, shown(40000));
+    expectEqual((await rows(page)).model, 'ZEPHANT 140 LV', 'model');
+});
+
+test('whole update while another tab is in front: the pauses keep their length', async ({openThrottled}) => {
+    const {page, hideBehind} = await openThrottled({units: [unitOf(140)]});
+    await waitForStatus(page, shown(40000));
+    await startUpdate(page);
+    await hideBehind();
+    expectEqual(await page.evaluate(() => document.visibilityState), 'hidden', 'the page\'s visibility');
+    await waitForStatus(page, shown(40032), WHOLE_UPDATE_MS);
+    await expectFlashHoldsImage(page, 140);
+    const course = await courseOf(page, 140);
+    expectTrue(course.shortest >= STEP_PAUSE_MS, `a pause after a block of ${course.shortest.toFixed(2)} ms`);
+    // A hidden window's timers fire about once a second, which would make every pause a second
+    // long and the whole update half an hour; the worker's keep their 20 ms. (A single pause may
+    // still stretch when the machine is busy, so the median and the whole are held, not the longest.)
+    expectTrue(course.median < 30, `the median pause after a block: ${course.median.toFixed(2)} ms`);
+    expectTrue(course.ratio < 1.5, `the update took ${course.ratio.toFixed(3)} times its floor`);
+}, {long: true});
+
+// ---- Running
+
+async function launch(throttled, language) {
+    const args = ['--no-sandbox', '--disable-gpu', `--accept-lang=${language}`];
+    const options = {executablePath: CHROMIUM, headless: true, args};
+    // Without these three defaults of the driver, a page in the background is slowed as in a user's browser.
+    if (throttled) options.ignoreDefaultArgs = ['--disable-background-timer-throttling',
+        '--disable-renderer-backgrounding', '--disable-backgrounding-occluded-windows'];
+    return puppeteer.launch(options);
+}
+
+async function main() {
+    const args = process.argv.slice(2);
+    const bench = args.includes('--bench');
+    const filterAt = args.indexOf('--filter');
+    const filter = filterAt >= 0 ? args[filterAt + 1] : null;
+    for (const needed of [path.join(PAGE_DIR, 'index.html'), path.join(TEST_DIR, 'sim_double.js')]) {
+        if (!fs.existsSync(needed)) {
+            console.error(`run-web-tests: ${needed} is missing; build the web preset first`);
+            process.exit(2);
+        }
+    }
+    const server = await startServer(PAGE_DIR, TEST_DIR);
+    const base = `http://127.0.0.1:${server.address().port}/`;
+    const browsers = {en: await launch(false, 'en-US,en'), de: null, throttled: null};
+    const pages = [];
+    const track = (page) => (pages.push(page), page);
+    const tools = {
+        open: async (options) => track(await openPage(browsers.en, base, options)),
+        openGerman: async (options) => {
+            browsers.de = browsers.de || await launch(false, 'de-DE,de');
+            return track(await openPage(browsers.de, base, options));
+        },
+        // A page of a browser that throttles the background, and a way to put another tab in front of it.
+        openThrottled: async (options) => {
+            browsers.throttled = browsers.throttled || await launch(true, 'en-US,en');
+            const page = await browsers.throttled.newPage();
+            page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
+            await page.evaluateOnNewDocument(installHidDouble, options.units);
+            await page.goto(base);
+            track(page);
+            return {page, hideBehind: async () => {
+                const front = await browsers.throttled.newPage();
+                await front.goto('about:blank');
+                await front.bringToFront();
+                await waitFor(page, 'the page hidden', () => document.visibilityState === 'hidden');
+            }};
+        },
+    };
+
+    let failed = 0;
+    if (bench) {
+        const visible = await tools.open({units: [unitOf(60)]});
+        const hidden = await tools.openThrottled({units: [unitOf(60)]});
+        const [a, b] = await Promise.all([wholeUpdate(visible, 60), (async () => {
+            await waitForStatus(hidden.page, shown(40000));
+            await startUpdate(hidden.page);
+            await hidden.hideBehind();
+            await waitForStatus(hidden.page, shown(40032), WHOLE_UPDATE_MS);
+            return courseOf(hidden.page, 60);
+        })()]);
+        console.log(`web update wall: ${(a.wallMs / 1000).toFixed(3)} s, floor ${(a.floorMs / 1000).toFixed(3)} s`);
+        console.log(`web update ratio: ${a.ratio.toFixed(4)}`);
+        console.log(`web update hidden wall: ${(b.wallMs / 1000).toFixed(3)} s, floor ${(b.floorMs / 1000).toFixed(3)} s`);
+        console.log(`web update ratio hidden: ${b.ratio.toFixed(4)}`);
+    } else {
+        const chosen = CASES.filter((c) => !filter || c.name.includes(filter));
+        const started = Date.now();
+        // The long cases all at once; the short ones a few at a time beside them.
+        const runCase = async (c) => {
+            const t0 = Date.now();
+            try {
+                await c.run(tools);
+                console.log(`ok    ${c.name} (${((Date.now() - t0) / 1000).toFixed(1)} s)`);
+            } catch (error) {
+                ++failed;
+                console.log(`FAIL  ${c.name}: ${error.message}`);
+            }
+        };
+        const long = chosen.filter((c) => c.long).map(runCase);
+        const short = chosen.filter((c) => !c.long);
+        const lanes = Array.from({length: 4}, async () => {
+            while (short.length > 0) await runCase(short.shift());
+        });
+        await Promise.all([...long, ...lanes]);
+        const errors = pages.flatMap((p) => p.errors || []);
+        if (errors.length > 0) {
+            ++failed;
+            console.log(`FAIL  page errors: ${errors.slice(0, 3).join(' | ')}`);
+        }
+        console.log(`web: ${chosen.length - failed} of ${chosen.length} cases passed in ${((Date.now() - started) / 1000).toFixed(1)} s`);
+    }
+    for (const browser of Object.values(browsers)) if (browser) await browser.close();
+    server.close();
+    process.exit(failed === 0 ? 0 : 1);
+}
+
+main().catch((error) => {
+    console.error(error);
+    process.exit(1);
+});
