@@ -594,19 +594,31 @@ bool rigClick(const RigProgram& program, int controlId) {
     return PostMessageW(button, BM_CLICK, 0, 0) != 0;
 }
 
+namespace {
+
+// A key pressed and let go. The press may close the dialog before the release is posted (the
+// program runs on while this thread waits for the processor): the release then has no window to
+// go to, as it would have none on a desktop, and that is no failure of the press.
+bool pressAndRelease(HWND dialog, UINT down, UINT up, WPARAM key, LPARAM downBits, LPARAM upBits) {
+    if (!PostMessageW(dialog, down, key, downBits)) return false;
+    return PostMessageW(dialog, up, key, upBits) || !IsWindow(dialog);
+}
+
+}  // namespace
+
 bool rigPressKey(const RigProgram& program, RigKey key) {
     // The dialog's own loop turns these into commands as it does for the keyboard: Esc into
     // IDCANCEL, Enter into the default button, Alt+F4 into SC_CLOSE.
     switch (key) {
         case RigKey::Escape:
-            return PostMessageW(program.dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001) &&
-                   PostMessageW(program.dialog, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+            return pressAndRelease(program.dialog, WM_KEYDOWN, WM_KEYUP, VK_ESCAPE, 0x00010001,
+                                   static_cast<LPARAM>(0xC0010001u));
         case RigKey::Enter:
-            return PostMessageW(program.dialog, WM_KEYDOWN, VK_RETURN, 0x001C0001) &&
-                   PostMessageW(program.dialog, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
+            return pressAndRelease(program.dialog, WM_KEYDOWN, WM_KEYUP, VK_RETURN, 0x001C0001,
+                                   static_cast<LPARAM>(0xC01C0001u));
         case RigKey::AltF4:
-            return PostMessageW(program.dialog, WM_SYSKEYDOWN, VK_F4, 0x203E0001) &&
-                   PostMessageW(program.dialog, WM_SYSKEYUP, VK_F4, static_cast<LPARAM>(0xE03E0001u));
+            return pressAndRelease(program.dialog, WM_SYSKEYDOWN, WM_SYSKEYUP, VK_F4, 0x203E0001,
+                                   static_cast<LPARAM>(0xE03E0001u));
     }
     return false;
 }
