@@ -209,5 +209,6 @@ void frontendKeepSystemAwake(bool on) {
     }
     keepSystemAwake(false);
     noticeHeldInterrupts();
-    holdInterrupts(false);
+    // The hold stays: an interrupt now would cut short the report of the outcome and end the
+    // program with 130, which says the update never began.
 }

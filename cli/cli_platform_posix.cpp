@@ -1,12 +1,16 @@
-// Interrupts on POSIX. Before the update begins a handler ends the program at once. While held the
-// three signals are blocked in the program's one thread instead of ignored: a blocked signal stays
-// pending, so the update can tell the person once that it will not stop, and no device call is
-// cut short by EINTR as it would be by a handler. Pending ones are taken with sigwait, which
-// returns at once for a signal that sigpending reports.
+// Interrupts on POSIX. The held signals are blocked in every thread of the process from the start,
+// before any device is opened (on macOS hidapi starts a thread of its own in every open, and it
+// inherits the mask), and one thread of ours takes them with sigwait. A signal handler is never run,
+// so no device call is cut short by EINTR and no thread can end the program half-way through a
+// write. Before the update begins that thread ends the program at once (Ctrl-Z and the background
+// terminal signals stop it, as they would by default); from the system lock on it only counts them,
+// and the update tells the person once that it will not stop. The hold is never lifted again: the
+// program ends with the update's own exit code once its outcome has been written.
 #include "cli/cli_platform.h"
 
 #include "cli/cli_texts.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -22,23 +26,56 @@
 
 namespace {
 
-constexpr int HELD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+// Ctrl-C, kill, a closed terminal and Ctrl-\\ end the program; Ctrl-Z and a background job's
+// terminal access stop it.
+constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int STOPPING_SIGNALS[] = {SIGTSTP, SIGTTOU, SIGTTIN};
 
 sigset_t heldSignals() {
     sigset_t set;
     sigemptyset(&set);
-    for (int signal : HELD_SIGNALS) sigaddset(&set, signal);
+    for (int signal : ENDING_SIGNALS) sigaddset(&set, signal);
+    for (int signal : STOPPING_SIGNALS) sigaddset(&set, signal);
     return set;
 }
 
-// Set once the update has held interrupts: from then on the ESC may have changed.
-volatile sig_atomic_t UpdateBegan = 0;
+bool isStoppingSignal(int signal) {
+    for (int stopping : STOPPING_SIGNALS) {
+        if (signal == stopping) return true;
+    }
+    return false;
+}
 
-void endAtOnce(int) {
-    const char* text = UpdateBegan != 0 ? INTERRUPTED_AFTER_UPDATE : INTERRUPTED;
-    const ssize_t written = write(STDERR_FILENO, text, std::strlen(text));
-    (void)written;
-    _exit(130);
+// Whether the update holds interrupts; changed and read only under HoldLock, so that the signal
+// thread never ends the program after the update has sent its first command.
+pthread_mutex_t HoldLock = PTHREAD_MUTEX_INITIALIZER;
+bool Holding = false;
+// Signals taken while held and not yet answered by the update.
+std::atomic<unsigned> HeldCount{0};
+std::atomic<unsigned> TakenCount{0};
+bool SignalThreadStarted = false;
+
+void* takeSignals(void*) {
+    const sigset_t set = heldSignals();
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&set, &signal) != 0) continue;
+        pthread_mutex_lock(&HoldLock);
+        if (Holding) {
+            HeldCount.fetch_add(1);
+        } else if (isStoppingSignal(signal)) {
+            // What the default action would do; SIGSTOP cannot be blocked. The program goes on
+            // where it was once continued.
+            kill(getpid(), SIGSTOP);
+        } else {
+            const ssize_t written = write(STDERR_FILENO, INTERRUPTED, std::strlen(INTERRUPTED));
+            (void)written;
+            _exit(130);
+        }
+        TakenCount.fetch_add(1);
+        pthread_mutex_unlock(&HoldLock);
+    }
+    return nullptr;
 }
 
 #if defined(__APPLE__)
@@ -80,42 +117,47 @@ int takeSleepInhibitor() {
 }  // namespace
 
 void installInterruptHandling() {
-    struct sigaction action {};
-    action.sa_handler = endAtOnce;
-    sigemptyset(&action.sa_mask);
-    for (int signal : HELD_SIGNALS) sigaction(signal, &action, nullptr);
     // A reader that went away (a closed pipe, a closed terminal) must not end the update half-way;
     // the writes then simply fail.
     std::signal(SIGPIPE, SIG_IGN);
+    const sigset_t set = heldSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    if (SignalThreadStarted) return;
+    // A child forked from here has no signal thread; its own call starts one.
+    pthread_atfork(nullptr, nullptr, [] { SignalThreadStarted = false; });
+    pthread_t thread;
+    SignalThreadStarted = pthread_create(&thread, nullptr, takeSignals, nullptr) == 0;
+    if (SignalThreadStarted) pthread_detach(thread);
 }
 
 void holdInterrupts(bool hold) {
-    const sigset_t set = heldSignals();
-    if (hold) {
-        UpdateBegan = 1;
-        pthread_sigmask(SIG_BLOCK, &set, nullptr);
-        return;
-    }
-    while (takeHeldInterrupt()) {
-    }
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    pthread_mutex_lock(&HoldLock);
+    Holding = hold;
+    if (!hold) HeldCount.store(0);
+    pthread_mutex_unlock(&HoldLock);
 }
 
 bool takeHeldInterrupt() {
+    bool taken = HeldCount.exchange(0) != 0;
+    // A signal sent to this thread alone (raise, pthread_kill) stays pending here, where the signal
+    // thread cannot take it; sigwait returns at once for one that sigpending reports.
     sigset_t pending;
     sigemptyset(&pending);
-    if (sigpending(&pending) != 0) return false;
-    for (int signal : HELD_SIGNALS) {
-        if (sigismember(&pending, signal) != 1) continue;
+    if (sigpending(&pending) != 0) return taken;
+    const sigset_t held = heldSignals();
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (sigismember(&held, signal) != 1 || sigismember(&pending, signal) != 1) continue;
         sigset_t one;
         sigemptyset(&one);
         sigaddset(&one, signal);
-        int taken = 0;
-        sigwait(&one, &taken);
-        return true;
+        int ignored = 0;
+        sigwait(&one, &ignored);
+        taken = true;
     }
-    return false;
+    return taken;
 }
+
+unsigned interruptsTaken() { return TakenCount.load(); }
 
 void keepSystemAwake(bool on) {
 #if defined(__APPLE__)
