@@ -87,6 +87,10 @@ bool isDeviceLinkOpen(const DeviceLinkRecord& link);
 void resetDeviceLink(DeviceLinkRecord& link);
 
 std::int32_t openDeviceLink(DeviceLinkRecord& link);
+// As openDeviceLink, but the scan takes only a unit whose interface path accept approves of (the
+// command-line updater's --path); RESULT_NO_UNIT when none is approved and opened.
+using DeviceLinkPathFilter = bool (*)(const wchar_t* path, void* context);
+std::int32_t openDeviceLinkWhere(DeviceLinkRecord& link, DeviceLinkPathFilter accept, void* context);
 void closeDeviceLink(DeviceLinkRecord& link);
 std::int32_t readReportLengths(DeviceLinkRecord& link);
 std::int32_t identifyDevice(DeviceLinkRecord& link);

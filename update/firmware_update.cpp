@@ -71,6 +71,12 @@ void runUpdateSteps() {
         reportUpdateFailure(MSG_BLOCK_WRITE_FAILED, IMAGE_MISSING_CODE, frontendLastError());
         return;
     }
+    if (!canCarryUpdateReports(DeviceLink.inputReportLength, DeviceLink.outputReportLength)) {
+        // Every block would go out cut short: nothing is sent, the ESC keeps its firmware, and no
+        // command's code belongs in the report.
+        reportUpdateFailure(MSG_BLOCK_WRITE_FAILED, RESULT_NO_LINK, frontendLastError());
+        return;
+    }
 
     startSending();
     StepOutcome step = runStep([] { return setSystemLock(DeviceLink, 1); });

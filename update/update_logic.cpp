@@ -42,3 +42,7 @@ void composeFailureText(wchar_t* buffer, std::size_t bufferChars, const wchar_t*
                   static_cast<unsigned>(lastError));
     formatBounded(buffer, bufferChars, L"%ls\r\n%ls", stepText, errorLine);
 }
+
+bool canCarryUpdateReports(std::uint32_t inputReportBytes, std::uint32_t outputReportBytes) {
+    return inputReportBytes >= UPDATE_REPLY_BYTES && outputReportBytes >= BLOCK_REQUEST_BYTES;
+}
