@@ -9,7 +9,9 @@
 #include "cli/embedded_images.h"
 #include "cli/sha256.h"
 #include "device/device_link.h"
+#ifdef _WIN32
 #include "device/single_instance.h"
+#endif
 #include "device/udev_hint.h"
 #include "device/unit_listing.h"
 #include "model/compatibility.h"
@@ -421,12 +423,16 @@ int runParsed(const CliIo& io, const CliOptions& options) {
         useHidPort(*io.port);
     }
     const Context c{io, options};
-    // Even the listing opens each unit for a moment; while another Quenlor program works with a
-    // unit, this one opens none. The simulated unit is this program's own.
+#ifdef _WIN32
+    // Windows opens a unit shared: even the listing opens each unit for a moment, so while another
+    // Quenlor program works with a unit, this one opens none. On Linux the hidapi port locks each
+    // unit it opens, and on macOS hidapi opens it exclusively: the unit itself is the guard there.
+    // The simulated unit is this program's own.
     if (io.claimInstance && !options.sim && !claimSingleInstance()) {
         return reportError(io, options.json, options.command == CliCommand::Update, CLI_EXIT_CANNOT_OPEN,
                            ERROR_ANOTHER_INSTANCE);
     }
+#endif
     switch (options.command) {
         case CliCommand::List: return runList(c);
         case CliCommand::Info: return runInfo(c);

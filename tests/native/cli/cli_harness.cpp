@@ -53,8 +53,7 @@ CliRun runCli(const std::vector<std::string>& args, const CliTerminal& terminal)
     std::FILE* in = fopencookie(&input, "r", cookie_io_functions_t{readTyped, nullptr, nullptr, nullptr});
     std::setvbuf(in, nullptr, _IONBF, 0);
 
-    const CliIo io{in, out, err, terminal.in, terminal.out, CliClock{virtualNowUs, virtualWaitUntil}, nullptr,
-                    terminal.claimInstance};
+    const CliIo io{in, out, err, terminal.in, terminal.out, CliClock{virtualNowUs, virtualWaitUntil}, nullptr, false};
     CliRun run;
     run.exitCode = runQuenlor(static_cast<int>(argv.size() - 1), argv.data(), io);
     std::fclose(in);
