@@ -25,6 +25,8 @@ constexpr std::uint32_t ERASE_REPLY_DELAY_MS = 1000;
 // The unit answers within milliseconds, the erase within the 1000 ms the program waits before it
 // reads. A unit silent for this long has failed; waiting on would hold the program forever.
 constexpr std::uint32_t REPLY_TIMEOUT_MS = 1500;
+// The limit a write is given; the Windows port applies it, device/hid_port.h says what bounds a
+// write on the other ports.
 constexpr std::uint32_t WRITE_TIMEOUT_MS = 1000;
 // A window whose thread handles no message for 5 s counts as hung: the system offers to end the
 // program, in the middle of an update if need be. No device command may hold the thread that long,

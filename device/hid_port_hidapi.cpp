@@ -307,8 +307,9 @@ bool discardPendingInput(HANDLE handle) {
     return failWith(EIO);
 }
 
-// hidapi's write has no time limit of its own. On Linux the kernel gives up on an interrupt
-// transfer after 5 s (as long as ours), on macOS the system's own limit applies.
+// hidapi's write has no time limit of its own, and timeoutMs cannot be passed on. On Linux the
+// kernel's USB HID driver gives up on the transfer after 5 s, five times WRITE_TIMEOUT_MS; on macOS
+// nothing bounds it short of an unplug (device/hid_port.h says so for every port).
 bool writeReport(HANDLE handle, const std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
     (void)timeoutMs;
     if (!isOpenHandle(handle)) return failWith(EBADF);
