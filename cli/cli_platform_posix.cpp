@@ -84,14 +84,19 @@ bool AwakeAsserted = false;
 #endif
 
 #if defined(QUENLOR_HAVE_LOGIND)
-// An inhibitor lock of logind against sleep and idle for as long as its descriptor stays open.
-int InhibitorLock = -1;
+// Inhibitor locks of logind for as long as their descriptors stay open: one against sleep and
+// idle, and one against the lid switch, which logind by default obeys despite a sleep lock. They
+// are asked for apart: logind may refuse the lid switch to an unprivileged user, and that must not
+// cost the sleep lock.
+constexpr const char* INHIBITED[] = {"sleep:idle", "handle-lid-switch"};
+constexpr std::size_t INHIBITOR_COUNT = sizeof INHIBITED / sizeof INHIBITED[0];
+int InhibitorLocks[INHIBITOR_COUNT] = {-1, -1};
 // logind answers at once; a system bus that does not must not hold up the update.
 constexpr std::uint64_t INHIBIT_TIMEOUT_US = 2000000;
 
 // The lock's descriptor, or -1 where there is no system bus or logind refuses: the update goes on
 // all the same, as on a system that never sleeps.
-int takeSleepInhibitor() {
+int takeInhibitor(const char* what) {
     sd_bus* bus = nullptr;
     if (sd_bus_open_system(&bus) < 0) return -1;
     int lock = -1;
@@ -100,7 +105,7 @@ int takeSleepInhibitor() {
     sd_bus_error error = SD_BUS_ERROR_NULL;
     if (sd_bus_message_new_method_call(bus, &call, "org.freedesktop.login1", "/org/freedesktop/login1",
                                        "org.freedesktop.login1.Manager", "Inhibit") >= 0 &&
-        sd_bus_message_append(call, "ssss", "sleep:idle", "quenlor", "Writing firmware into an ESC", "block") >= 0 &&
+        sd_bus_message_append(call, "ssss", what, "quenlor", "Writing firmware into an ESC", "block") >= 0 &&
         sd_bus_call(bus, call, INHIBIT_TIMEOUT_US, &error, &reply) >= 0) {
         int received = -1;
         // The descriptor belongs to the reply; a copy outlives it.
@@ -170,11 +175,15 @@ void keepSystemAwake(bool on) {
         AwakeAsserted = false;
     }
 #elif defined(QUENLOR_HAVE_LOGIND)
-    if (on && InhibitorLock < 0) {
-        InhibitorLock = takeSleepInhibitor();
-    } else if (!on && InhibitorLock >= 0) {
-        close(InhibitorLock);  // the lock lasts as long as this descriptor is open
-        InhibitorLock = -1;
+    for (std::size_t i = 0; i < INHIBITOR_COUNT; ++i) {
+        // Where the sleep lock could not be had, the bus may be one that never answers: the lid
+        // switch is not asked for then, so the update waits for one time-out at most.
+        if (on && InhibitorLocks[i] < 0 && (i == 0 || InhibitorLocks[0] >= 0)) {
+            InhibitorLocks[i] = takeInhibitor(INHIBITED[i]);
+        } else if (!on && InhibitorLocks[i] >= 0) {
+            close(InhibitorLocks[i]);  // the lock lasts as long as this descriptor is open
+            InhibitorLocks[i] = -1;
+        }
     }
 #else
     // Without logind there is nobody to ask; the README tells the person to keep the system awake.
@@ -186,7 +195,7 @@ bool canKeepSystemAwake() {
 #if defined(__APPLE__)
     return AwakeAsserted;
 #elif defined(QUENLOR_HAVE_LOGIND)
-    return InhibitorLock >= 0;
+    return InhibitorLocks[0] >= 0;  // the sleep lock; the lid switch is a help beside it
 #else
     return false;
 #endif
