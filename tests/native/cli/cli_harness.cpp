@@ -1,5 +1,6 @@
 #include "tests/native/cli/cli_harness.h"
 
+#include "cli/cli_platform.h"
 #include "model/compatibility.h"
 #include "model/model_table.h"
 
@@ -56,6 +57,9 @@ CliRun runCli(const std::vector<std::string>& args, const CliTerminal& terminal)
     const CliIo io{in, out, err, terminal.in, terminal.out, CliClock{virtualNowUs, virtualWaitUntil}, nullptr, false};
     CliRun run;
     run.exitCode = runQuenlor(static_cast<int>(argv.size() - 1), argv.data(), io);
+    // The program holds interrupts from an update's lock until it exits; here it goes on instead,
+    // and the next run must start as a fresh program does.
+    holdInterrupts(false);
     std::fclose(in);
     std::fclose(out);
     std::fclose(err);
