@@ -353,8 +353,8 @@ TEST_F(UpdateCourse, AMissingOrBrokenImageFailsBeforeTheFirstCommand) {
     }
 }
 
-// Reports too short for a whole data block or for the replies are refused before anything reaches the
-// unit, in the data block's failure box without an error-code line; the shortest that can carry
+// Reports too short for a whole data block or for the replies are refused before any question and
+// before anything reaches the unit, in the data block's failure box without an error-code line; the shortest that can carry
 // the update update the ESC.
 TEST_F(UpdateCourse, ReportsTooShortForTheUpdateAreRefusedBeforeTheFirstCommand) {
     struct Case {
@@ -379,7 +379,7 @@ TEST_F(UpdateCourse, ReportsTooShortForTheUpdateAreRefusedBeforeTheFirstCommand)
         const std::size_t identification = esc().transcript.size();
         run(image);
         if (c.refused) {
-            expectCourse({WARNING, failure(MSG_BLOCK_WRITE_FAILED, RESULT_NO_LINK, 0)}, c.label);
+            expectCourse({failure(MSG_BLOCK_WRITE_FAILED, RESULT_NO_LINK, 0)}, c.label);
             EXPECT_EQ(esc().transcript.size(), identification) << c.label;
             EXPECT_EQ(esc().flash[0], simFlashPatternByte(0)) << c.label;
             expectLinkClosed();
