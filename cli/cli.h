@@ -36,7 +36,8 @@ struct CliIo {
     // The port for real units; --sim replaces it with the built-in simulated unit. Null: the port
     // already chosen with useHidPort (tests that set up the simulated bus themselves).
     const HidPort* port;
-    // Whether to claim the single-instance guard before any device is opened.
+    // Whether to claim the single-instance guard before any device is opened (Windows; elsewhere
+    // the port guards each unit itself).
     bool claimInstance;
 };
 

@@ -60,13 +60,18 @@ CliParseResult parseCliArgs(int argc, const char* const* argv, CliOptions* optio
 
     CLI::App* list = app.add_subcommand("list", "List every programming unit present and whether it can be opened");
     list->add_flag("--json", options->json, "One JSON object on standard output");
-    CLI::App* info = app.add_subcommand("info", "Identify the first programming unit and its ESC");
+    CLI::App* info = app.add_subcommand("info", "Identify a programming unit (the first, or the one at --path) and its ESC");
     info->add_flag("--json", options->json, "One JSON object on standard output");
+    info->add_option("--path", options->path, "The unit at this path, as `quenlor list` shows it (default: the first)")
+        ->type_name("PATH");
     CLI::App* update = app.add_subcommand("update", "Write the firmware image for the connected ESC's model");
     update->add_flag("--yes,-y", options->yes, "Answer yes to every question (needed without a terminal)");
     update->add_option("--model", options->model, "Refuse unless the ESC is this model (60, 140, 90 or its full name)")
         ->type_name("MODEL");
     update->add_flag("--json", options->json, "JSON events on standard output, one per line; never asks");
+    update->add_option("--path", options->path,
+                       "The unit at this path, as `quenlor list` shows it (needed when several are present)")
+        ->type_name("PATH");
 
     try {
         app.parse(argc, argv);

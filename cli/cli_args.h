@@ -14,6 +14,7 @@ struct CliOptions {
     bool sim = false;
     std::string simModel;  // 60, 140 or 90
     std::string model;     // --model as given; empty: any supported model
+    std::string path;      // --path as `list` prints it; empty: the one unit present
 };
 
 enum class CliParse {

@@ -9,7 +9,9 @@
 #include "cli/embedded_images.h"
 #include "cli/sha256.h"
 #include "device/device_link.h"
+#ifdef _WIN32
 #include "device/single_instance.h"
+#endif
 #include "device/udev_hint.h"
 #include "device/unit_listing.h"
 #include "frontend/unit_verdict.h"
@@ -132,20 +134,28 @@ std::string productLabel(std::uint16_t productId) {
     return toUtf8(rows.unitLabel);
 }
 
-int reportUnopenable(const Context& c, bool asUpdateResult, const ListedUnit& unit) {
-    std::string sentence;
+std::string unopenableSentence(const ListedUnit& unit) {
     switch (unit.openFailure) {
-        case HidOpenFailure::AccessDenied: sentence = formatText(ERROR_CANNOT_OPEN_ACCESS, unit.path.c_str()); break;
-        case HidOpenFailure::Busy: sentence = formatText(ERROR_CANNOT_OPEN_BUSY, unit.path.c_str()); break;
-        default: sentence = formatText(ERROR_CANNOT_OPEN_OTHER, unit.path.c_str(), unit.openError); break;
+        case HidOpenFailure::AccessDenied: return formatText(ERROR_CANNOT_OPEN_ACCESS, unit.path.c_str());
+        case HidOpenFailure::Busy: return formatText(ERROR_CANNOT_OPEN_BUSY, unit.path.c_str());
+        default: break;
     }
-    return reportError(c.io, c.options.json, asUpdateResult, CLI_EXIT_CANNOT_OPEN, sentence);
+    return formatText(ERROR_CANNOT_OPEN_OTHER, unit.path.c_str(), unit.openError);
 }
 
-// Opens and identifies the first unit as the dialog does. CLI_EXIT_DONE with DeviceLink open, or
-// the exit code after the error was reported (the link then closed).
-int identifyFirstUnit(const Context& c, bool asUpdateResult) {
-    const std::int32_t result = openDeviceLink(DeviceLink);
+int reportUnopenable(const Context& c, bool asUpdateResult, const ListedUnit& unit) {
+    return reportError(c.io, c.options.json, asUpdateResult, CLI_EXIT_CANNOT_OPEN, unopenableSentence(unit));
+}
+
+bool isWantedPath(const wchar_t* path, void* wanted) { return toUtf8(path) == *static_cast<const std::string*>(wanted); }
+
+// Opens and identifies the unit at --path, or else the first one, as the dialog does. CLI_EXIT_DONE
+// with DeviceLink open, or the exit code after the error was reported (the link then closed).
+int identifyUnit(const Context& c, bool asUpdateResult) {
+    const std::string& wanted = c.options.path;
+    const std::int32_t result =
+        wanted.empty() ? openDeviceLink(DeviceLink)
+                       : openDeviceLinkWhere(DeviceLink, isWantedPath, const_cast<std::string*>(&wanted));
     if (result == RESULT_OK) return CLI_EXIT_DONE;
     const bool unitTaken = DeviceLink.devicePath != nullptr;
     const std::uint32_t lastError = hidPortLastError();
@@ -161,9 +171,37 @@ int identifyFirstUnit(const Context& c, bool asUpdateResult) {
                            formatText(ERROR_NO_DEVICE_LIST, hidPortLastError()));
     }
     for (const ListedUnit& unit : units) {
+        if (!wanted.empty() && unit.path != wanted) continue;
         if (unit.openFailure != HidOpenFailure::None) return reportUnopenable(c, asUpdateResult, unit);
     }
+    if (!wanted.empty()) {
+        return reportError(c.io, c.options.json, asUpdateResult, CLI_EXIT_NO_UNIT,
+                           formatText(ERROR_NO_UNIT_AT_PATH, wanted.c_str()));
+    }
     return reportError(c.io, c.options.json, asUpdateResult, CLI_EXIT_NO_UNIT, ERROR_NO_UNIT);
+}
+
+// The paths of the programming units present, from the system's list; none is opened.
+bool collectUnitPath(const HidInterfaceInfo& info, void* paths) {
+    if (isProgrammingUnit(info.vendorId, info.productId)) {
+        static_cast<std::vector<std::string>*>(paths)->push_back(toUtf8(info.path));
+    }
+    return false;
+}
+
+// The listing's exit code: units present and at least one of them openable, or why not.
+int listExitCode(const std::vector<ListedUnit>& units) {
+    if (units.empty()) return CLI_EXIT_NO_UNIT;
+    for (const ListedUnit& unit : units) {
+        if (unit.openFailure == HidOpenFailure::None) return CLI_EXIT_DONE;
+    }
+    return CLI_EXIT_CANNOT_OPEN;
+}
+
+// The sentence for a listing that failed: no unit, or why the first one cannot be opened.
+std::string listError(const std::vector<ListedUnit>& units) {
+    if (units.empty()) return ERROR_NO_UNIT;
+    return unopenableSentence(units.front());
 }
 
 // ---- Commands
@@ -172,8 +210,6 @@ int runList(const Context& c) {
     if (listProgrammingUnits(collectUnit, &units) < 0) {
         return reportError(c.io, c.options.json, false, CLI_EXIT_NO_UNIT, formatText(ERROR_NO_DEVICE_LIST, hidPortLastError()));
     }
-    bool anyOpenable = false;
-    for (const ListedUnit& unit : units) anyOpenable = anyOpenable || unit.openFailure == HidOpenFailure::None;
     if (c.options.json) {
         json list = json::array();
         for (const ListedUnit& unit : units) {
@@ -193,7 +229,13 @@ int runList(const Context& c) {
             entry["fix"] = fix != nullptr ? json(fix) : json(nullptr);
             list.push_back(entry);
         }
-        printJsonLine(c.io.out, json{{"units", list}});
+        json answer{{"units", list}};
+        const int exitCode = listExitCode(units);
+        if (exitCode != CLI_EXIT_DONE) {
+            answer["error"] = listError(units);
+            answer["exitCode"] = exitCode;
+        }
+        printJsonLine(c.io.out, answer);
     } else {
         if (units.empty()) std::fputs(LIST_NONE, c.io.out);
         for (const ListedUnit& unit : units) {
@@ -210,15 +252,16 @@ int runList(const Context& c) {
         }
     }
     std::fflush(c.io.out);
-    if (units.empty()) {
-        std::fprintf(c.io.err, "%s%s\n", ERROR_PREFIX, ERROR_NO_UNIT);
-        return CLI_EXIT_NO_UNIT;
+    const int exitCode = listExitCode(units);
+    if (exitCode != CLI_EXIT_DONE) {
+        std::fprintf(c.io.err, "%s%s\n", ERROR_PREFIX, listError(units).c_str());
+        std::fflush(c.io.err);
     }
-    return anyOpenable ? CLI_EXIT_DONE : CLI_EXIT_CANNOT_OPEN;
+    return exitCode;
 }
 
 int runInfo(const Context& c) {
-    const int identified = identifyFirstUnit(c, false);
+    const int identified = identifyUnit(c, false);
     if (identified != CLI_EXIT_DONE) return identified;
     const UnitJudgement judgement = judge(DeviceLink);
     const UnitVerdict verdict = judgement.verdict;
@@ -284,6 +327,16 @@ int reportUpdateOutcome(const Context& c, const ModelRow& row) {
         case CliUpdateOutcome::CannotAsk:
             return reportError(c.io, c.options.json, true, CLI_EXIT_DECLINED,
                                formatText(ERROR_CANNOT_ASK, UpdateSession.cannotAskReason));
+        case CliUpdateOutcome::IdentifyAgainFailed:
+            return reportError(c.io, c.options.json, true, CLI_EXIT_IDENTIFY_FAILED,
+                               formatText(ERROR_IDENTIFY_FAILED, static_cast<unsigned>(UpdateSession.failedCode),
+                                          UpdateSession.failedLastError));
+        case CliUpdateOutcome::EscChanged: {
+            const ModelRow* now = UpdateSession.changedTo;
+            const std::string model = now != nullptr ? toUtf8(now->name) : std::string(ESC_CHANGED_TO_NONE);
+            return reportError(c.io, c.options.json, true, CLI_EXIT_NOTHING_TO_UPDATE,
+                               formatText(ERROR_ESC_CHANGED, model.c_str()));
+        }
         case CliUpdateOutcome::NotRun:
         case CliUpdateOutcome::Failed: break;
     }
@@ -304,10 +357,25 @@ int reportUpdateOutcome(const Context& c, const ModelRow& row) {
 }
 
 int runUpdate(const Context& c) {
-    const int identified = identifyFirstUnit(c, true);
+    // With several units present the first one the scan meets is nobody's choice.
+    std::vector<std::string> paths;
+    if (c.options.path.empty() && hidPortListInterfaces(collectUnitPath, &paths) && paths.size() > 1) {
+        std::string named;
+        for (const std::string& path : paths) named += (named.empty() ? "" : ", ") + path;
+        return reportError(c.io, c.options.json, true, CLI_EXIT_USAGE,
+                           formatText(ERROR_SEVERAL_UNITS, static_cast<unsigned>(paths.size()), named.c_str()));
+    }
+    const int identified = identifyUnit(c, true);
     if (identified != CLI_EXIT_DONE) return identified;
     const UnitJudgement judgement = judge(DeviceLink);
     if (judgement.verdict != UnitVerdict::OfferUpdate) return refuseVerdict(c, judgement.verdict);
+    if (!canCarryUpdateReports(DeviceLink.inputReportLength, DeviceLink.outputReportLength)) {
+        const std::string sentence =
+            formatText(ERROR_REPORTS_TOO_SHORT, DeviceLink.outputReportLength, BLOCK_REQUEST_BYTES,
+                       DeviceLink.inputReportLength, UPDATE_REPLY_BYTES);
+        closeDeviceLink(DeviceLink);
+        return reportError(c.io, c.options.json, true, CLI_EXIT_NOTHING_TO_UPDATE, sentence);
+    }
     const ModelRow& row = *judgement.model;
     if (!c.options.model.empty()) {
         const ModelRow& asked = MODEL_ROWS[modelIndexFromName(c.options.model)];
@@ -352,12 +420,16 @@ int runParsed(const CliIo& io, const CliOptions& options) {
         useHidPort(*io.port);
     }
     const Context c{io, options};
-    // Even the listing opens each unit for a moment; while another Quenlor program works with a
-    // unit, this one opens none. The simulated unit is this program's own.
+#ifdef _WIN32
+    // Windows opens a unit shared: even the listing opens each unit for a moment, so while another
+    // Quenlor program works with a unit, this one opens none. On Linux the hidapi port locks each
+    // unit it opens, and on macOS hidapi opens it exclusively: the unit itself is the guard there.
+    // The simulated unit is this program's own.
     if (io.claimInstance && !options.sim && !claimSingleInstance()) {
         return reportError(io, options.json, options.command == CliCommand::Update, CLI_EXIT_CANNOT_OPEN,
                            ERROR_ANOTHER_INSTANCE);
     }
+#endif
     switch (options.command) {
         case CliCommand::List: return runList(c);
         case CliCommand::Info: return runInfo(c);

@@ -8,6 +8,8 @@
 #include "cli/embedded_images.h"
 #include "device/device_link.h"
 #include "device/precise_wait.h"
+#include "frontend/unit_verdict.h"
+#include "model/compatibility.h"
 #include "update/firmware_update.h"
 #include "update/update_frontend.h"
 #include "update/update_logic.h"
@@ -112,6 +114,30 @@ void closeProgressLine() {
     UpdateSession.progressLineOpen = false;
 }
 
+// An answer can take for ever, and meanwhile another ESC can be attached to the unit without any USB
+// event: before anything is sent the unit is identified again, and it must still hold an updatable
+// ESC of the model the image was chosen for.
+bool isTheSameEscAgain() {
+    const std::int32_t result = identifyDevice(DeviceLink);
+    if (result != RESULT_OK) {
+        UpdateSession.outcome = CliUpdateOutcome::IdentifyAgainFailed;
+        UpdateSession.failedCode = result;
+        UpdateSession.failedLastError = hidPortLastError();
+        return false;
+    }
+    const ModelRow* row = judgeAttachedUnitForAnyModel(DeviceLink.unitMode, DeviceLink.attachedType,
+                                                       escHardwareId(DeviceLink))
+                              .model;
+    if (row != UpdateSession.row) {
+        UpdateSession.outcome = CliUpdateOutcome::EscChanged;
+        UpdateSession.changedTo = row;
+        return false;
+    }
+    // The same model; its firmware may still be another one, and the next question names it.
+    UpdateSession.escFirmwareVersion = escFirmwareVersion(DeviceLink);
+    return true;
+}
+
 }  // namespace
 
 void startUpdateSession(const CliIo& cliIo, bool json, bool yes, const ModelRow& row, std::uint16_t escFirmwareVersion) {
@@ -151,9 +177,11 @@ bool frontendAsk(UpdateQuestion question) {
             ? std::string(WARNING_QUESTION)
             : formatText(OLDER_FIRMWARE_QUESTION_FORMAT, escFirmwareText(UpdateSession.escFirmwareVersion).c_str(),
                          imageFirmwareText().c_str());
-    const bool yes = askYesNo(text);
-    if (!yes) UpdateSession.outcome = CliUpdateOutcome::Declined;
-    return yes;
+    if (!askYesNo(text)) {
+        UpdateSession.outcome = CliUpdateOutcome::Declined;
+        return false;
+    }
+    return isTheSameEscAgain();
 }
 
 std::uint64_t frontendClockUs() { return clockNowUs(); }
@@ -209,7 +237,8 @@ void frontendKeepSystemAwake(bool on) {
     }
     keepSystemAwake(false);
     noticeHeldInterrupts();
-    holdInterrupts(false);
+    // The hold stays: an interrupt now would cut short the report of the outcome and end the
+    // program with 130, which says the update never began.
 }
 
 void frontendHoldSessionEnd(bool on) { holdSessionEnd(on); }

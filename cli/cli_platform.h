@@ -2,15 +2,23 @@
 // handled, keeping the system awake and holding off the session's end while the unit writes the ESC.
 #pragma once
 
-// Ctrl-C, SIGTERM and SIGHUP (on Windows: Ctrl-C, Ctrl-Break and a closed console) end the program
-// at once with exit code 130, until they are held back.
+// Interrupts (POSIX: SIGINT, SIGTERM, SIGHUP, SIGQUIT, and SIGTSTP, SIGTTOU, SIGTTIN, which stop the
+// program; Windows: Ctrl-C, Ctrl-Break and a closed console) end the program at once with exit code
+// 130 until they are held back. Called once at start, before any device is opened and before any
+// other thread starts.
 void installInterruptHandling();
-// From the system lock to the end of the update an interrupt would leave the ESC without firmware:
-// while held, interrupts are kept back instead of ending the program. Releasing drops the ones that
-// arrived meanwhile.
+// From the system lock on an interrupt would leave the ESC without firmware: while held, interrupts
+// are kept back instead of ending or stopping the program. The program holds them until it exits,
+// so that the outcome is always written and the exit code is the update's; releasing (tests only)
+// drops the ones that arrived meanwhile.
 void holdInterrupts(bool hold);
 // True when an interrupt arrived while held since the last call.
 bool takeHeldInterrupt();
+#ifndef _WIN32
+// How many interrupts the program has taken and acted on so far (held, or a stop it came back
+// from), for tests that wait until a signal sent from elsewhere has arrived.
+unsigned interruptsTaken();
+#endif
 
 // Keeps the system from sleeping (on) and lets it sleep again (off). Windows: the thread's execution
 // state; macOS: a power-management assertion; Linux: nothing can be done from inside the process.

@@ -12,12 +12,12 @@ constexpr const char* PROGRAM_DESCRIPTION =
 constexpr const char* EXIT_CODES_HELP =
     "Exit codes:\n"
     "  0    done\n"
-    "  2    wrong usage\n"
+    "  2    wrong usage (also: several units present and no --path)\n"
     "  3    no programming unit found\n"
     "  4    a programming unit was found but cannot be opened\n"
     "  5    identification failed\n"
     "  6    nothing to update (unit in the wrong mode, no updatable ESC, an ESC of no supported model,\n"
-    "       or not the --model asked for)\n"
+    "       not the --model asked for, or a unit whose reports cannot carry the update)\n"
     "  7    declined (or a question could not be asked: give --yes)\n"
     "  8    the update failed; the ESC may be left without firmware: run `quenlor update` again\n"
     "  130  interrupted before the update began\n";
@@ -48,6 +48,18 @@ constexpr const char* ERROR_CANNOT_OPEN_OTHER =
 constexpr const char* ERROR_ANOTHER_INSTANCE =
     "Another Quenlor program is running and may be using the programming unit: let it finish or close "
     "it, then try again.";
+constexpr const char* ERROR_SEVERAL_UNITS =
+    "%u programming units are present (%s): choose the one to update with --path PATH, as `quenlor list` "
+    "shows it.";
+constexpr const char* ERROR_NO_UNIT_AT_PATH =
+    "No programming unit is present at %s: `quenlor list` shows the paths of the units present.";
+constexpr const char* ERROR_REPORTS_TOO_SHORT =
+    "The programming unit's reports are too short to carry the update (output %u of %u bytes, input %u "
+    "of %u bytes): nothing was written, and this unit cannot update the ESC.";
+constexpr const char* ERROR_ESC_CHANGED =
+    "The ESC on the programming unit changed while the question was open (now: %s): nothing was "
+    "written; run `quenlor update` again.";
+constexpr const char* ESC_CHANGED_TO_NONE = "no ESC of a supported model";
 constexpr const char* ERROR_IDENTIFY_FAILED =
     "The programming unit did not answer its identification (result 0x%08x, system error 0x%08x): "
     "reconnect the unit and the ESC's battery and try again.";

@@ -12,6 +12,8 @@ enum class CliUpdateOutcome {
     NotRun,
     Declined,   // the person answered no
     CannotAsk,  // a question needed an answer that could not be asked
+    IdentifyAgainFailed,  // after an answer the unit did not answer its identification again
+    EscChanged,           // after an answer the unit held another ESC, or none that can be updated
     Succeeded,
     Failed,
 };
@@ -24,6 +26,7 @@ struct CliUpdateSession {
     std::uint16_t escFirmwareVersion;  // before the update, for the question
     CliUpdateOutcome outcome;
     const char* cannotAskReason;
+    const ModelRow* changedTo;  // EscChanged: the model now attached, null for none supported
     unsigned failedStep;
     std::int32_t failedCode;
     std::uint32_t failedLastError;

@@ -45,9 +45,13 @@ std::int32_t errorCodeOrSuccess(const Report& reply) {
 
 struct ScanContext {
     DeviceLinkRecord* link;
+    DeviceLinkPathFilter accept;  // null: any unit
+    void* acceptContext;
 };
 
 bool takeFirstProgrammingUnit(const wchar_t* path, void* context) {
+    const ScanContext& scan = *static_cast<ScanContext*>(context);
+    if (scan.accept != nullptr && !scan.accept(path, scan.acceptContext)) return false;
     HANDLE device = hidPortOpen(path);
     if (device == INVALID_HANDLE_VALUE) return false;
 
@@ -66,7 +70,7 @@ bool takeFirstProgrammingUnit(const wchar_t* path, void* context) {
     }
     std::wmemcpy(pathCopy, path, pathChars);
 
-    DeviceLinkRecord& link = *static_cast<ScanContext*>(context)->link;
+    DeviceLinkRecord& link = *scan.link;
     link.productId = productId;
     link.deviceHandle = device;
     link.devicePath = pathCopy;
@@ -92,9 +96,11 @@ void closeDeviceLink(DeviceLinkRecord& link) {
     resetDeviceLink(link);
 }
 
-std::int32_t openDeviceLink(DeviceLinkRecord& link) {
+std::int32_t openDeviceLink(DeviceLinkRecord& link) { return openDeviceLinkWhere(link, nullptr, nullptr); }
+
+std::int32_t openDeviceLinkWhere(DeviceLinkRecord& link, DeviceLinkPathFilter accept, void* acceptContext) {
     closeDeviceLink(link);
-    ScanContext context{&link};
+    ScanContext context{&link, accept, acceptContext};
     switch (hidPortScanInterfaces(takeFirstProgrammingUnit, &context)) {
         case HidScanOutcome::ListUnavailable: return RESULT_NO_LINK;
         case HidScanOutcome::Exhausted: return RESULT_NO_UNIT;

@@ -25,6 +25,8 @@ constexpr std::uint32_t ERASE_REPLY_DELAY_MS = 1000;
 // The unit answers within milliseconds, the erase within the 1000 ms the program waits before it
 // reads. A unit silent for this long has failed; waiting on would hold the program forever.
 constexpr std::uint32_t REPLY_TIMEOUT_MS = 1500;
+// The limit a write is given; the Windows port applies it, device/hid_port.h says what bounds a
+// write on the other ports.
 constexpr std::uint32_t WRITE_TIMEOUT_MS = 1000;
 // A window whose thread handles no message for 5 s counts as hung: the system offers to end the
 // program, in the middle of an update if need be. No device command may hold the thread that long,
@@ -87,6 +89,10 @@ bool isDeviceLinkOpen(const DeviceLinkRecord& link);
 void resetDeviceLink(DeviceLinkRecord& link);
 
 std::int32_t openDeviceLink(DeviceLinkRecord& link);
+// As openDeviceLink, but the scan takes only a unit whose interface path accept approves of (the
+// command-line updater's --path); RESULT_NO_UNIT when none is approved and opened.
+using DeviceLinkPathFilter = bool (*)(const wchar_t* path, void* context);
+std::int32_t openDeviceLinkWhere(DeviceLinkRecord& link, DeviceLinkPathFilter accept, void* context);
 void closeDeviceLink(DeviceLinkRecord& link);
 std::int32_t readReportLengths(DeviceLinkRecord& link);
 std::int32_t identifyDevice(DeviceLinkRecord& link);

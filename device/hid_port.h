@@ -87,8 +87,14 @@ bool hidPortGetReportLengths(HANDLE device, std::uint16_t* inputBytes, std::uint
 // Throws away input reports that arrived unasked, such as a reply that came after its request had
 // been given up. False when the device is gone.
 bool hidPortDiscardPendingInput(HANDLE device);
-// Both calls give up after timeoutMs and then fail with the system's time-out error; a write or
-// read that was given up can never complete later into the caller's buffer.
+// A read gives up after timeoutMs and then fails with the system's time-out error, on every port;
+// a read that was given up can never complete later into the caller's buffer.
+// What bounds a write depends on the port: the Windows port gives up after timeoutMs (an
+// overlapped write, cancelled); the simulated unit answers at once. hidapi's write takes no limit,
+// so timeoutMs does not reach it: on Linux the kernel's USB HID driver gives up on the transfer
+// after 5 s (USB_CTRL_SET_TIMEOUT, for the interrupt and the control pipe alike) and the write
+// then fails; on macOS nothing below this program limits it, and a unit that stops taking reports
+// holds the write until the unit is unplugged, which fails it.
 bool hidPortWrite(HANDLE device, const std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs);
 bool hidPortRead(HANDLE device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs);
 

@@ -1,5 +1,9 @@
 // The HID port over hidapi, for Linux (hidraw backend) and macOS. hidapi tells vendor and product
 // from its enumeration, so a scan visits only programming units and never opens a foreign device.
+// One writer per unit: on Linux every open takes an exclusive flock on the unit's hidraw node, held
+// until the close, so a second program on the same unit is refused as busy whichever user runs it,
+// and other units stay free. Only a program that may open the node can hold it, so nobody can lock
+// a user out by planting a file. On macOS hidapi opens the device exclusively itself.
 // Failures leave an errno value in errno and in lastError: ETIMEDOUT for a read that was given up,
 // ENODEV for a device that is gone, EACCES/EPERM/EBUSY/ENOENT for an open, EIO otherwise.
 #include "device/hid_port.h"
@@ -24,14 +28,17 @@ extern "C" int hid_get_report_descriptor(hid_device* dev, unsigned char* buf, si
 #endif
 #elif defined(__linux__)
 #define QUENLOR_DESCRIPTOR_FROM_HIDRAW 1
-#include <fcntl.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
 #else
 #error "reading a report descriptor needs hidapi 0.14 or later on this system"
 #endif
 
+#include <fcntl.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/file.h>
+#endif
 
 namespace {
 
@@ -85,7 +92,32 @@ struct OpenUnit {
     std::uint16_t vendorId;
     std::uint16_t productId;
     std::string path;
+    int lockedNode;  // the descriptor that holds the unit's flock; -1 where none could be taken
 };
+
+enum class UnitLock { Taken, HeldElsewhere, Unavailable };
+
+// The exclusive lock on the unit's node, never waited for. Unavailable (no node, a system that
+// cannot lock it) does not keep the person from the unit; only another holder does.
+UnitLock lockUnitNode(const std::string& path, int* lockedNode) {
+    *lockedNode = -1;
+#if defined(__linux__)
+    // Paths of the hidraw backend are the nodes themselves; others (the libusb backend) name none.
+    if (path.empty() || path[0] != '/') return UnitLock::Unavailable;
+    const int node = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (node < 0) return UnitLock::Unavailable;
+    if (flock(node, LOCK_EX | LOCK_NB) == 0) {
+        *lockedNode = node;
+        return UnitLock::Taken;
+    }
+    const int error = errno;
+    close(node);
+    return error == EWOULDBLOCK ? UnitLock::HeldElsewhere : UnitLock::Unavailable;
+#else
+    (void)path;
+    return UnitLock::Unavailable;
+#endif
+}
 
 OpenUnit* unitOf(HANDLE handle) { return static_cast<OpenUnit*>(handle); }
 
@@ -185,8 +217,16 @@ HANDLE openInterface(const wchar_t* path, HidOpenFailure* failure) {
         failWith(errnoOfFailure(*failure, error));
         return INVALID_HANDLE_VALUE;
     }
-    OpenUnit* unit = new (std::nothrow) OpenUnit{device, vendorId, productId, narrow};
+    int lockedNode = -1;
+    if (lockUnitNode(narrow, &lockedNode) == UnitLock::HeldElsewhere) {
+        hid_close(device);
+        *failure = HidOpenFailure::Busy;
+        failWith(EBUSY);
+        return INVALID_HANDLE_VALUE;
+    }
+    OpenUnit* unit = new (std::nothrow) OpenUnit{device, vendorId, productId, narrow, lockedNode};
     if (unit == nullptr) {
+        if (lockedNode >= 0) close(lockedNode);
         hid_close(device);
         *failure = HidOpenFailure::Other;
         failWith(ENOMEM);
@@ -200,6 +240,7 @@ void closeInterface(HANDLE handle) {
     if (!isOpenHandle(handle)) return;
     OpenUnit* unit = unitOf(handle);
     hid_close(unit->device);
+    if (unit->lockedNode >= 0) close(unit->lockedNode);  // the flock goes with it
     delete unit;
 }
 
@@ -266,8 +307,9 @@ bool discardPendingInput(HANDLE handle) {
     return failWith(EIO);
 }
 
-// hidapi's write has no time limit of its own. On Linux the kernel gives up on an interrupt
-// transfer after 5 s (as long as ours), on macOS the system's own limit applies.
+// hidapi's write has no time limit of its own, and timeoutMs cannot be passed on. On Linux the
+// kernel's USB HID driver gives up on the transfer after 5 s, five times WRITE_TIMEOUT_MS; on macOS
+// nothing bounds it short of an unplug (device/hid_port.h says so for every port).
 bool writeReport(HANDLE handle, const std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs) {
     (void)timeoutMs;
     if (!isOpenHandle(handle)) return failWith(EBADF);

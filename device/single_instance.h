@@ -1,4 +1,4 @@
-// One Quenlor program at a time in a user's session, whichever build or front end it is. The HID
+// One Quenlor program at a time in a user's session on Windows, the dialogs and quenlor.exe alike. The HID
 // class driver gives every open handle its own copy of every reply, so two programs on one unit
 // would take each other's replies for their own and interleave their commands.
 #pragma once

@@ -5,7 +5,8 @@ set -euo pipefail
 QUENLOR_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 QUENLOR_PACKAGES=(cmake ninja-build g++ libgtest-dev pkg-config libhidapi-dev libcli11-dev nlohmann-json3-dev
-                  libsystemd-dev
+                  libsystemd-dev dbus-daemon python3-dbusmock
+                  dpkg-dev lintian help2man
                   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
                   wine wine64 fonts-wine xvfb imagemagick locales
                   osslsigncode openssl

@@ -64,6 +64,13 @@ void runUpdateSteps() {
         reportUpdateFailure(MSG_UNIT_NOT_DETECTED, RESULT_NO_LINK, frontendLastError());
         return;
     }
+    if (!canCarryUpdateReports(DeviceLink.inputReportLength, DeviceLink.outputReportLength)) {
+        // Every block would go out cut short: nothing is asked or sent, the ESC keeps its firmware,
+        // and no command's code belongs in the report. Judged while the link is sure to be open: a
+        // unit pulled out during a question fails at the lock, as it always did.
+        reportUpdateFailure(MSG_BLOCK_WRITE_FAILED, RESULT_NO_LINK, frontendLastError());
+        return;
+    }
     if (!frontendAsk(UpdateQuestion::Warning)) return;
     if (isVersionQuestionNeeded(escFirmwareVersion(DeviceLink)) && !frontendAsk(UpdateQuestion::OlderFirmware)) return;
 

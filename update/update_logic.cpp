@@ -29,3 +29,7 @@ TransferBlock nextTransferBlock(const std::uint8_t* cursor, std::uint32_t remain
     std::memcpy(tailBuffer, cursor, remainingBytes);
     return {tailBuffer, remainingBytes / 4, remainingBytes};
 }
+
+bool canCarryUpdateReports(std::uint32_t inputReportBytes, std::uint32_t outputReportBytes) {
+    return inputReportBytes >= UPDATE_REPLY_BYTES && outputReportBytes >= BLOCK_REQUEST_BYTES;
+}

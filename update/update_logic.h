@@ -9,6 +9,10 @@ constexpr std::uint32_t STEP_PAUSE_MS = 20;
 constexpr std::uint32_t ERASE_SETTLE_MS = 4000;
 constexpr std::uint32_t BLOCK_BYTES = 48;
 constexpr std::uint32_t BLOCK_WORDS = BLOCK_BYTES / 4;
+// A data block's request: report ID, command, length, a spare byte, then the block itself.
+constexpr std::uint32_t BLOCK_REQUEST_BYTES = 4 + BLOCK_BYTES;
+// The longest reply the update reads: report ID, mark, length, state, then a 32-bit error code.
+constexpr std::uint32_t UPDATE_REPLY_BYTES = 8;
 constexpr std::uint8_t TAIL_FILL_BYTE = 0xFF;
 constexpr std::uint32_t PROGRESS_FULL = 100;
 constexpr int PROGRESS_WINDOW_WIDTH = 400;
@@ -27,6 +31,11 @@ bool isVersionQuestionNeeded(std::uint16_t escFirmwareVersion);
 // An image that the transfer can send whole: present, not empty, whole words, within the bound
 // the progress arithmetic holds for.
 bool isSendableImageSize(std::uint32_t imageBytes);
+
+// Whether reports of these lengths (report ID included) carry a whole data block out and every
+// reply the update reads back in. Shorter reports would cut every block, and the flash would be
+// written wrong without any command failing.
+bool canCarryUpdateReports(std::uint32_t inputReportBytes, std::uint32_t outputReportBytes);
 
 std::uint32_t progressPosition(std::uint32_t imageBytes, std::uint32_t remainingBytes);
 

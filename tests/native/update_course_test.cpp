@@ -361,6 +361,45 @@ TEST_F(UpdateCourse, AMissingOrBrokenImageFailsBeforeTheFirstCommand) {
     }
 }
 
+// Reports too short for a whole data block or for the replies are refused before any question and
+// before anything reaches the unit, in the data block's failure box without an error-code line; the shortest that can carry
+// the update update the ESC.
+TEST_F(UpdateCourse, ReportsTooShortForTheUpdateAreRefusedBeforeTheFirstCommand) {
+    struct Case {
+        const char* label;
+        std::uint16_t inputBytes;
+        std::uint16_t outputBytes;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"output one byte short of a block", 60, 51, true},
+        {"output of 9 bytes", 60, 9, true},
+        {"input one byte short of an error code", 7, 60, true},
+        {"both just long enough", 8, 52, false},
+    };
+    const ModelImage image = imageOf(MODEL_60);
+    for (const Case& c : cases) {
+        SetUp();
+        SimConfig config = compatibleUnit(*image.row);
+        config.inputReportLength = c.inputBytes;
+        config.outputReportLength = c.outputBytes;
+        plugAndOpen(config);
+        const std::size_t identification = esc().transcript.size();
+        run(image);
+        if (c.refused) {
+            expectCourse({failure(MSG_BLOCK_WRITE_FAILED, RESULT_NO_LINK, 0)}, c.label);
+            EXPECT_EQ(esc().transcript.size(), identification) << c.label;
+            EXPECT_EQ(esc().flash[0], simFlashPatternByte(0)) << c.label;
+            expectLinkClosed();
+        } else {
+            ASSERT_FALSE(fakeFrontendCourse().empty());
+            EXPECT_EQ(fakeFrontendCourse().back(), success()) << c.label;
+            expectFlashHolds(esc(), image.bytes);
+        }
+        TearDown();
+    }
+}
+
 // ---- Every step against every fault that applies to it
 
 SimFault errorReplyAt(std::uint8_t command, std::uint32_t code, std::uint32_t block = SIM_ANY_BLOCK) {

@@ -1,5 +1,6 @@
 #include "tests/native/cli/cli_harness.h"
 
+#include "cli/cli_platform.h"
 #include "model/compatibility.h"
 #include "model/model_table.h"
 
@@ -7,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 namespace {
@@ -16,6 +18,22 @@ std::uint64_t virtualNowUs() { return simBusClockUs(); }
 void virtualWaitUntil(std::uint64_t deadlineUs) {
     const std::uint64_t now = simBusClockUs();
     if (deadlineUs > now) simBusAdvanceUs(deadlineUs - now);
+}
+
+struct TypedInput {
+    std::string text;
+    std::size_t position;
+    void (*whileAsked)();
+};
+
+ssize_t readTyped(void* cookie, char* buffer, std::size_t size) {
+    TypedInput& input = *static_cast<TypedInput*>(cookie);
+    if (input.whileAsked != nullptr) input.whileAsked();
+    const std::size_t left = input.text.size() - input.position;
+    const std::size_t given = left < size ? left : size;
+    std::memcpy(buffer, input.text.data() + input.position, given);
+    input.position += given;
+    return static_cast<ssize_t>(given);
 }
 
 }  // namespace
@@ -31,16 +49,17 @@ CliRun runCli(const std::vector<std::string>& args, const CliTerminal& terminal)
     std::size_t errSize = 0;
     std::FILE* out = open_memstream(&outBytes, &outSize);
     std::FILE* err = open_memstream(&errBytes, &errSize);
-    std::string input = terminal.input;
-    // fmemopen refuses an empty buffer; a lone byte past the size reads as end of input.
-    input.push_back('\0');
-    std::FILE* in = fmemopen(&input[0], input.size() - 1 == 0 ? 1 : input.size() - 1, "r");
-    if (terminal.input.empty()) std::fgetc(in);
+    // Unbuffered, so that every read of the program reaches readTyped and the hook.
+    TypedInput input{terminal.input, 0, terminal.whileAsked};
+    std::FILE* in = fopencookie(&input, "r", cookie_io_functions_t{readTyped, nullptr, nullptr, nullptr});
+    std::setvbuf(in, nullptr, _IONBF, 0);
 
-    const CliIo io{in, out, err, terminal.in, terminal.out, CliClock{virtualNowUs, virtualWaitUntil}, nullptr,
-                    terminal.claimInstance};
+    const CliIo io{in, out, err, terminal.in, terminal.out, CliClock{virtualNowUs, virtualWaitUntil}, nullptr, false};
     CliRun run;
     run.exitCode = runQuenlor(static_cast<int>(argv.size() - 1), argv.data(), io);
+    // The program holds interrupts from an update's lock until it exits; here it goes on instead,
+    // and the next run must start as a fresh program does.
+    holdInterrupts(false);
     std::fclose(in);
     std::fclose(out);
     std::fclose(err);

@@ -20,7 +20,9 @@ struct CliTerminal {
     bool in = false;
     bool out = false;
     std::string input;  // what the person types
-    bool claimInstance = false;  // take the single-instance guard as the program does
+    // Called each time the program reads what the person types, before it gets the text: what
+    // happens while a question is open.
+    void (*whileAsked)() = nullptr;
 };
 
 CliRun runCli(const std::vector<std::string>& args, const CliTerminal& terminal = CliTerminal{});

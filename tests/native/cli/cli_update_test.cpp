@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
 #include <vector>
 
@@ -247,63 +246,6 @@ TEST(CliUpdate, AnsweredYesOnATerminalItUpdates) {
         EXPECT_EQ(run.err, c.questions);
         expectFlashHolds(imageOf(1));
     }
-}
-
-// ---- Interrupts
-
-int RaisedSignal = 0;
-std::uint8_t RaiseAtCommand = 0;
-std::uint32_t DataRequestsSeen = 0;
-constexpr std::uint32_t RAISE_AT_BLOCK = 5;
-
-void raiseAtRequest(const std::uint8_t* report, std::uint32_t length) {
-    if (length < 2 || report[1] != RaiseAtCommand) return;
-    if (RaiseAtCommand == CMD_WRITE_DATA && DataRequestsSeen++ != RAISE_AT_BLOCK) return;
-    std::raise(RaisedSignal);
-}
-
-TEST(CliInterrupt, IgnoredFromTheLockToTheEndSaidOnce) {
-    installInterruptHandling();
-    struct {
-        const char* label;
-        int signal;
-        std::uint8_t command;
-    } const cases[] = {
-        {"Ctrl-C at the lock", SIGINT, CMD_SYSTEM_LOCK},
-        {"SIGTERM during the erase", SIGTERM, CMD_ERASE_FIRMWARE},
-        {"SIGHUP during the write", SIGHUP, CMD_WRITE_DATA},
-        {"Ctrl-C during the write", SIGINT, CMD_WRITE_DATA},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        plugUnit(escOfModel(0));
-        RaisedSignal = c.signal;
-        RaiseAtCommand = c.command;
-        DataRequestsSeen = 0;
-        simBusObserveWrites(raiseAtRequest);
-        const CliRun run = runCli({"update", "--yes"});
-        simBusObserveWrites(nullptr);
-        EXPECT_EQ(run.exitCode, CLI_EXIT_DONE);
-        EXPECT_EQ(run.err, INTERRUPT_REFUSED);
-        expectFlashHolds(imageOf(0));
-    }
-}
-
-void updateInterruptedAt(std::uint8_t command, int signal) {
-    installInterruptHandling();
-    plugUnit(escOfModel(0));
-    RaisedSignal = signal;
-    RaiseAtCommand = command;
-    simBusObserveWrites(raiseAtRequest);
-    runCli({"update", "--yes"});
-}
-
-TEST(CliInterruptDeathTest, HonouredBeforeTheLock) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(updateInterruptedAt(CMD_GET_INFO, SIGINT), testing::ExitedWithCode(CLI_EXIT_INTERRUPTED),
-                "interrupted; the ESC was not changed");
-    EXPECT_EXIT(updateInterruptedAt(CMD_READ_BOOT_RECORD, SIGTERM), testing::ExitedWithCode(CLI_EXIT_INTERRUPTED),
-                "interrupted");
 }
 
 }  // namespace
