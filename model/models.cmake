@@ -46,3 +46,51 @@ function(quenlor_model_rows_as_cxx out)
     endforeach()
     set(${out} "${text}" PARENT_SCOPE)
 endfunction()
+
+# The image files of every row for a program that carries them all (quenlor, the page): the
+# maker's images from QUENLOR_IMAGE_DIR, size-checked, or stand-ins. Needs the make_image host
+# tool. Sets <prefix>_ARGUMENTS (id=file for the embedding tool), <prefix>_FILES and
+# <prefix>_STAND_IN (1 when built from stand-ins, with a warning that names the program).
+function(quenlor_all_model_images prefix generated program)
+    set(arguments)
+    set(files)
+    foreach(row IN LISTS QUENLOR_MODEL_ROWS)
+        string(REPLACE "|" ";" fields "${row}")
+        list(TRANSFORM fields STRIP)
+        list(GET fields 1 name)
+        list(GET fields 3 imageId)
+        list(GET fields 4 imageBytes)
+        set(image ${generated}/image-${imageId}.bin)
+        if(QUENLOR_IMAGE_DIR)
+            set(makerImage ${QUENLOR_IMAGE_DIR}/image-${imageId}.bin)
+            if(NOT EXISTS ${makerImage})
+                message(FATAL_ERROR "QUENLOR_IMAGE_DIR has no image-${imageId}.bin, the ${name} image")
+            endif()
+            add_custom_command(OUTPUT ${image}
+                COMMAND ${CMAKE_COMMAND} -E make_directory ${generated}
+                COMMAND ${make_image_EXECUTABLE} copy ${makerImage} ${imageBytes} ${image}
+                DEPENDS ${make_image_EXECUTABLE} ${makerImage}
+                COMMENT "Checking the maker's image ${imageId} for ${name} (${program})"
+                VERBATIM)
+        else()
+            add_custom_command(OUTPUT ${image}
+                COMMAND ${CMAKE_COMMAND} -E make_directory ${generated}
+                COMMAND ${make_image_EXECUTABLE} stand-in ${imageId} ${imageBytes} ${image}
+                DEPENDS ${make_image_EXECUTABLE}
+                COMMENT "Generating the STAND-IN image ${imageId} for ${name} (${program}, not for release)"
+                VERBATIM)
+        endif()
+        list(APPEND arguments ${imageId}=${image})
+        list(APPEND files ${image})
+    endforeach()
+    if(QUENLOR_IMAGE_DIR)
+        set(standIn 0)
+    else()
+        set(standIn 1)
+        message(WARNING "No QUENLOR_IMAGE_DIR: ${program} is built with STAND-IN firmware images, not the maker's. "
+                        "Such a build must never be released.")
+    endif()
+    set(${prefix}_ARGUMENTS ${arguments} PARENT_SCOPE)
+    set(${prefix}_FILES ${files} PARENT_SCOPE)
+    set(${prefix}_STAND_IN ${standIn} PARENT_SCOPE)
+endfunction()
