@@ -309,6 +309,16 @@ struct ConsoleProgram {
     DWORD processId = 0;
 };
 
+// Waits for the console program to end, and ends it after the bound; false when it had to be ended.
+bool waitForEnd(ConsoleProgram& cli, DWORD timeoutMs, DWORD* exitCode) {
+    const bool ended = WaitForSingleObject(cli.process, timeoutMs) == WAIT_OBJECT_0;
+    if (!ended) TerminateProcess(cli.process, 1);
+    GetExitCodeProcess(cli.process, exitCode);
+    CloseHandle(cli.process);
+    return ended;
+}
+
+
 bool startConsoleProgram(const std::wstring& arguments, const std::wstring& outPath, ConsoleProgram* program) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -382,12 +392,8 @@ TEST_F(SessionEnd, QuenlorRefusesWithAHiddenWindowOfItsOwnWhileItWritesTheEsc) {
     ASSERT_TRUE(waitForRequest(unit, CMD_WRITE_DATA, STEP_TIMEOUT_MS));
     expectAnswers(window, false, "quenlor.exe, writing blocks");
 
-    const bool ended = WaitForSingleObject(cli.process, WHOLE_UPDATE_MS) == WAIT_OBJECT_0;
-    if (!ended) TerminateProcess(cli.process, 1);
     DWORD exitCode = 1;
-    GetExitCodeProcess(cli.process, &exitCode);
-    CloseHandle(cli.process);
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(waitForEnd(cli, WHOLE_UPDATE_MS, &exitCode));
     EXPECT_EQ(0u, exitCode) << readWhole(outPath);
 
     const SimUnit after = rigUnitSnapshot(unit);
@@ -409,12 +415,8 @@ TEST_F(SessionEnd, QuenlorInfoRegistersNoReason) {
     const std::wstring outPath = std::wstring(folder) + L"quenlor-session-info.txt";
     ConsoleProgram cli;
     ASSERT_TRUE(startConsoleProgram(L"info --json", outPath, &cli));
-    const bool ended = WaitForSingleObject(cli.process, STEP_TIMEOUT_MS) == WAIT_OBJECT_0;
-    if (!ended) TerminateProcess(cli.process, 1);
     DWORD exitCode = 1;
-    GetExitCodeProcess(cli.process, &exitCode);
-    CloseHandle(cli.process);
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(waitForEnd(cli, STEP_TIMEOUT_MS, &exitCode));
     EXPECT_EQ(0u, exitCode) << readWhole(outPath);
     EXPECT_TRUE(readSessionLog(logPath).empty());
     DeleteFileW(outPath.c_str());
