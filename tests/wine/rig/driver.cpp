@@ -796,6 +796,18 @@ bool rigWaitRequestCount(int deviceNumber, std::uint8_t command, std::uint32_t a
     }
 }
 
+std::string rigReadFile(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got != 0) bytes.append(chunk, got);
+    CloseHandle(file);
+    return bytes;
+}
+
 bool rigLoadImage(const RigBuild& build, std::vector<std::uint8_t>& image) {
     image.clear();
     std::wstring path = rigProgramPath(build);

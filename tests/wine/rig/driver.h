@@ -219,6 +219,10 @@ std::size_t rigTranscriptSize(int deviceNumber);
 // false (and a line saying how many came) when it has not by then.
 bool rigWaitRequestCount(int deviceNumber, std::uint8_t command, std::uint32_t atLeast, DWORD timeoutMs);
 
+// The whole file's bytes, read while its writer may still hold it open; empty when it cannot be
+// opened.
+std::string rigReadFile(const std::wstring& path);
+
 // The build's firmware image as the program carries it (RT_RCDATA, language 1031).
 bool rigLoadImage(const RigBuild& build, std::vector<std::uint8_t>& image);
 // Where the ESC's flash first differs from "image at address 0, erased (0xFF) behind it"; -1 when it

@@ -3,6 +3,7 @@
 // step with its exit code. Its standard output and error go to files, read once it has ended.
 #include "tests/wine/scenarios/scenario.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -26,18 +27,8 @@ std::wstring tempFile(const wchar_t* name) {
 
 // The file's bytes with the console's \r\n turned back into \n.
 std::string readText(const std::wstring& path) {
-    std::string text;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got != 0) {
-        for (DWORD i = 0; i < got; ++i) {
-            if (chunk[i] != '\r') text += chunk[i];
-        }
-    }
-    CloseHandle(file);
+    std::string text = rigReadFile(path);
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
     return text;
 }
 

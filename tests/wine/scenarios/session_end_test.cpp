@@ -88,22 +88,10 @@ std::wstring fromUtf8(const std::string& text) {
     return wide;
 }
 
-std::string readWhole(const std::wstring& path) {
-    std::string text;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got != 0) text.append(chunk, got);
-    CloseHandle(file);
-    return text;
-}
-
 // The log's lines; a line that does not parse fails the test.
 std::vector<SessionCall> readSessionLog(const std::wstring& path) {
     std::vector<SessionCall> calls;
-    std::istringstream lines(readWhole(path));
+    std::istringstream lines(rigReadFile(path));
     std::string line;
     while (std::getline(lines, line)) {
         std::vector<std::string> fields;
@@ -394,7 +382,7 @@ TEST_F(SessionEnd, QuenlorRefusesWithAHiddenWindowOfItsOwnWhileItWritesTheEsc) {
 
     DWORD exitCode = 1;
     ASSERT_TRUE(waitForEnd(cli, WHOLE_UPDATE_MS, &exitCode));
-    EXPECT_EQ(0u, exitCode) << readWhole(outPath);
+    EXPECT_EQ(0u, exitCode) << rigReadFile(outPath);
 
     const SimUnit after = rigUnitSnapshot(unit);
     std::vector<std::uint8_t> image;
@@ -417,7 +405,7 @@ TEST_F(SessionEnd, QuenlorInfoRegistersNoReason) {
     ASSERT_TRUE(startConsoleProgram(L"info --json", outPath, &cli));
     DWORD exitCode = 1;
     ASSERT_TRUE(waitForEnd(cli, STEP_TIMEOUT_MS, &exitCode));
-    EXPECT_EQ(0u, exitCode) << readWhole(outPath);
+    EXPECT_EQ(0u, exitCode) << rigReadFile(outPath);
     EXPECT_TRUE(readSessionLog(logPath).empty());
     DeleteFileW(outPath.c_str());
 }
