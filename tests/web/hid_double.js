@@ -48,6 +48,11 @@ function installHidDouble(units) {
             this.opened = false;
             this.unplugged = false;
             this.sent = [];  // every sendReport: {reportId, length}
+            // The bench's stamps, one per request the unit took, in milliseconds of this clock: where
+            // the page's calls meet the unit (tests/bench/own_time.h).
+            this.stamps = [];
+            this.stampsHanded = 0;
+            this.replyDueAt = null;
             const inputBytes = spec.inputBytes || 60;
             const outputBytes = spec.outputBytes || 60;
             this.inputBytes = inputBytes;
@@ -77,6 +82,7 @@ function installHidDouble(units) {
         }
         async close() { this.opened = false; }
         async sendReport(reportId, data) {
+            const takenAt = performance.now();
             if (!this.opened) throw new DOMException('The device must be opened first.', 'InvalidStateError');
             const bytes = new Uint8Array(ArrayBuffer.isView(data) ? data.buffer.slice(data.byteOffset, data.byteOffset + data.byteLength) : data);
             this.sent.push({reportId, length: bytes.length});
@@ -85,29 +91,42 @@ function installHidDouble(units) {
             report.set(bytes, 1);
             const pointer = this.sim._malloc(report.length);
             this.sim.HEAPU8.set(report, pointer);
+            const answeringFrom = performance.now();
             const taken = this.sim.ccall('simDoubleWrite', 'number', ['number', 'number', 'number', 'number'],
-                [this.unit, pointer, report.length, performance.now()]);
+                [this.unit, pointer, report.length, answeringFrom]);
+            const answered = performance.now() - answeringFrom;
             this.sim._free(pointer);
             if (!taken) throw new DOMException('Failed to write the report.', 'NotAllowedError');
             queueMicrotask(() => this.deliver());
+            this.stamps.push({command: report[1], taken: takenAt, done: performance.now(), handed: 0, answering: answered});
         }
         // Hands out every reply that is due, and comes back when the next one will be.
         deliver() {
             if (!this.opened || this.unplugged) return;
             for (;;) {
+                const answeringFrom = performance.now();
                 const outcome = this.sim.ccall('simDoubleRead', 'number', ['number', 'number', 'number', 'number'],
-                    [this.unit, this.buffer, this.inputBytes, performance.now()]);
+                    [this.unit, this.buffer, this.inputBytes, answeringFrom]);
                 if (outcome === 0) {
                     const reply = this.sim.HEAPU8.slice(this.buffer, this.buffer + this.inputBytes);
                     const event = new Event('inputreport');
                     event.device = this;
                     event.reportId = reply[0];
                     event.data = new DataView(reply.buffer, 1);
+                    const stamp = this.stamps[this.stampsHanded++];
+                    if (stamp) {
+                        // A reply that was not ready at once was the unit's to finish until it was due.
+                        const due = this.replyDueAt === null ? 0 : Math.max(0, this.replyDueAt - stamp.done);
+                        stamp.answering += performance.now() - answeringFrom + due;
+                        this.replyDueAt = null;
+                        stamp.handed = performance.now();
+                    }
                     this.dispatchEvent(event);
                     continue;
                 }
                 if (outcome === 2) {
                     const readyAt = this.sim.ccall('simDoubleReadyAtMs', 'number', [], []);
+                    this.replyDueAt = readyAt >= 0 ? readyAt : null;
                     if (readyAt >= 0) setTimeout(() => this.deliver(), Math.max(0, Math.ceil(readyAt - performance.now())));
                 }
                 return;
@@ -152,6 +171,23 @@ function installHidDouble(units) {
             return device.sim.ccall('simDoubleRequests', 'number', ['number', 'number'], [device.unit, command]);
         },
         sent(index) { return hid.devices[index].sent; },
+        // The bench's measure of the update in the device's stamps (tests/bench/own_time.h), from its
+        // first system lock on: {error, ownRatio, line}.
+        ownTime(index, label) {
+            const device = hid.devices[index];
+            const first = device.stamps.findIndex((s) => s.command === 0x0B);
+            const rows = first < 0 ? [] : device.stamps.slice(first);
+            const us = (ms) => Math.round(ms * 1000);
+            const values = rows.flatMap((s) => [s.command, us(s.taken), us(s.done), 0, us(s.handed), us(s.answering)]);
+            const sim = device.sim;
+            const pointer = sim._malloc(Math.max(1, values.length) * 8);
+            sim.HEAPF64.set(values, pointer / 8);
+            const text = sim.ccall('simDoubleMeasureOwnTime', 'string', ['number', 'number', 'string'],
+                [pointer, rows.length, label]);
+            sim._free(pointer);
+            const [head, line] = text.split('\t');
+            return head === 'error' ? {error: line} : {error: '', ownRatio: Number(head), line};
+        },
         // Each request's command and times, for the pauses between them.
         transcript(index) {
             const device = hid.devices[index];
