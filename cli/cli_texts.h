@@ -56,6 +56,19 @@ constexpr const char* ERROR_NO_UNIT_AT_PATH =
 constexpr const char* ERROR_REPORTS_TOO_SHORT =
     "The programming unit's reports are too short to carry the update (output %u of %u bytes, input %u "
     "of %u bytes): nothing was written, and this unit cannot update the ESC.";
+constexpr const char* ERROR_REPORTS_TOO_LONG =
+    "The programming unit's reports are longer than the update can use (output %u bytes, input %u bytes; "
+    "the update needs %u to %u bytes out and %u to %u bytes in): nothing was sent to it, and this unit "
+    "cannot update the ESC.";
+constexpr const char* ERROR_REPORTS_WITHOUT_IDS =
+    "The programming unit numbers none of its reports, but the update sends its requests as report %u and "
+    "reads the replies from report %u: nothing was sent to it, and this unit cannot update the ESC.";
+constexpr const char* ERROR_NO_UNIT_COLLECTION =
+    "The programming unit has no vendor collection (usage page 0x%04X) with report %u or %u, which carry "
+    "the update: nothing was sent to it, and this unit cannot update the ESC.";
+constexpr const char* ERROR_REPORTS_UNREADABLE =
+    "The programming unit's report descriptor could not be read or is malformed (system error 0x%08x): "
+    "nothing was sent to it; unplug the unit, plug it in again and try again.";
 constexpr const char* ERROR_ESC_CHANGED =
     "The ESC on the programming unit changed while the question was open (now: %s): nothing was "
     "written; run `quenlor update` again.";

@@ -43,7 +43,11 @@ const webHid = {
     },
     field(index, field) {
         const d = this.listed[index];
-        return d ? [d.number, d.vendorId, d.productId, d.inputBytes, d.outputBytes][field] : 0;
+        return d ? [d.number, d.vendorId, d.productId][field] : 0;
+    },
+    collections(index) {
+        const d = this.listed[index];
+        return d ? d.collections : null;
     },
     async open(number) {
         this.queues.set(number, []);
