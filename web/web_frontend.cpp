@@ -47,6 +47,14 @@ EM_JS(void, postAwake, (int on), { Module.post({type: 'awake', on: on !== 0}); }
 // The system refused to open the unit; on Linux the udev rule is missing, and the hint says how to
 // install it, as quenlor list does.
 EM_JS(void, postOpenRefused, (const char* udevHint), { Module.post({type: 'openRefused', udevHint: UTF8ToString(udevHint)}); });
+// The unit was refused for its reports before anything was sent to it; the window says why, with the
+// lengths it has and the ones the update needs. layout: tooLong, withoutIds, noUnitCollection or
+// unreadable.
+EM_JS(void, postReportsRefused, (const char* layout, unsigned inputBytes, unsigned outputBytes, unsigned outputMin,
+                                 unsigned inputMin, unsigned maxBytes, int requestId, int replyId, int usagePage), {
+    Module.post({type: 'reportsRefused', layout: UTF8ToString(layout), inputBytes: inputBytes >>> 0,
+                 outputBytes: outputBytes >>> 0, outputMin, inputMin, maxBytes, requestId, replyId, usagePage});
+});
 EM_JS(void, postLabels, (const wchar_t* unitRow, const wchar_t* bootloaderRow, const wchar_t* escRow), {
     Module.post({type: 'labels', unitRow: Module.wideText(unitRow), bootloaderRow: Module.wideText(bootloaderRow),
                  escRow: Module.wideText(escRow)});
@@ -97,6 +105,26 @@ void refuseEscOfNoModel() {
     askInPage("ok", catalogueText(MSG_INCOMPATIBLE_CAPTION), nullptr, "noModel");
     showCauseWithSteps(MSG_INCOMPATIBLE_STATUS);
     refreshVersions();
+}
+
+const char* layoutKey(const UnitReportLengths& lengths) {
+    switch (lengths.layout) {
+        case ReportLayout::Counted: break;
+        case ReportLayout::Unreadable: return "unreadable";
+        case ReportLayout::NoUnitCollection: return "noUnitCollection";
+        case ReportLayout::WithoutReportIds: return "withoutIds";
+    }
+    return "tooLong";
+}
+
+// By value: closing the link clears the record it comes from.
+void refuseReports(const UnitReportLengths lengths) {
+    ChosenModel = nullptr;
+    postUpdateEnabled(0);
+    closeDeviceLink(DeviceLink);
+    refreshVersions();
+    postReportsRefused(layoutKey(lengths), lengths.inputBytes, lengths.outputBytes, BLOCK_REQUEST_BYTES,
+                       UPDATE_REPLY_BYTES, REPORT_BUFFER_BYTES, REQUEST_REPORT_ID, REPLY_REPORT_ID, UNIT_USAGE_PAGE);
 }
 
 void offerUpdate(const ModelRow* model) {
@@ -199,6 +227,10 @@ EMSCRIPTEN_KEEPALIVE void quenlorStart(int german, int simModelIdByte) {
 EMSCRIPTEN_KEEPALIVE void quenlorEvaluate(int startUp) {
     if (isDeviceLinkOpen(DeviceLink) || isFirmwareUpdateUsingTheLink()) return;
     if (openDeviceLink(DeviceLink) != RESULT_OK) {
+        if (DeviceLink.devicePath != nullptr && !linkCanUseReports(DeviceLink.reportLayout)) {
+            refuseReports(DeviceLink.reportLayout);
+            return;
+        }
         if (webLastOpenFailure() == HidOpenFailure::AccessDenied) postOpenRefused(UDEV_INSTALL_HINT);
         if (startUp != 0) {
             refuse(MSG_NO_UNIT_FOUND);
@@ -233,6 +265,22 @@ EMSCRIPTEN_KEEPALIVE void quenlorUpdate() {
     runFirmwareUpdate();
     if (RemovalNotedDuringUpdate && isDeviceLinkOpen(DeviceLink)) showConnectionLost();
     RemovalNotedDuringUpdate = false;
+}
+
+// The report lengths of a WebHID device's unit collection, from its collections in the compact form
+// of device/hid_report_descriptor.h (compactCollections in page_hid.js), for a script that judges
+// a device before the core opens it; callable with ccall and an 'array' argument. which 0: the
+// ReportLayout (0 counted, 1 unreadable, 2 no unit collection, 3 without report IDs); 1: the input
+// length; 2: the output length (0 unless counted; unsigned, read it with >>> 0).
+EMSCRIPTEN_KEEPALIVE std::uint32_t quenlorReportLengths(const std::uint8_t* compact, int size, int which) {
+    const UnitReportLengths counted =
+        size < 0 ? UnitReportLengths{ReportLayout::Unreadable, 0, 0}
+                 : unitReportLengthsFromCollections(compact, static_cast<std::size_t>(size));
+    switch (which) {
+        case 0: return static_cast<std::uint32_t>(counted.layout);
+        case 1: return counted.inputBytes;
+        default: return counted.outputBytes;
+    }
 }
 
 EMSCRIPTEN_KEEPALIVE int quenlorImagesAreStandIns() { return WEB_IMAGES_ARE_STAND_INS ? 1 : 0; }

@@ -106,6 +106,12 @@ function onWorkerMessage(event) {
             showNotice(/Linux/.test(navigator.userAgent) && !/Android|CrOS/.test(navigator.userAgent)
                 ? `${texts.accessRefusedLinux}\n\n${message.udevHint}` : texts.accessRefused);
             break;
+        case 'reportsRefused': {
+            const key = 'reports' + message.layout[0].toUpperCase() + message.layout.slice(1);
+            const usagePage = '0x' + message.usagePage.toString(16).toUpperCase().padStart(4, '0');
+            byId('status').textContent = fillText(texts[key], {...message, usagePage});
+            break;
+        }
         case 'hid': page.hid.handle(message); break;
         case 'started':
             // Marked where tools look, never in what the person reads.

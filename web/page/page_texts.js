@@ -19,6 +19,16 @@ const PAGE_TEXTS = {
             'ZEPHANT 90 LV). Please look for an updater for your ESC at https://www.tessalux.example/updates.',
         simulated: 'Simulated programming unit: nothing is sent to real hardware.',
         failed: 'The updater could not be started.',
+        reportsTooLong: 'The programming unit\'s reports are longer than the update can use (output {outputBytes} bytes, ' +
+            'input {inputBytes} bytes; the update needs {outputMin} to {maxBytes} bytes out and {inputMin} to ' +
+            '{maxBytes} bytes in). Nothing was sent to it; this unit cannot update the ESC.',
+        reportsWithoutIds: 'The programming unit numbers none of its reports, but the update sends its requests as ' +
+            'report {requestId} and reads the replies from report {replyId}. Nothing was sent to it; this unit cannot ' +
+            'update the ESC.',
+        reportsNoUnitCollection: 'The programming unit has no vendor collection (usage page {usagePage}) with report ' +
+            '{requestId} or {replyId}, which carry the update. Nothing was sent to it; this unit cannot update the ESC.',
+        reportsUnreadable: 'The description of the programming unit\'s reports could not be read or is malformed. ' +
+            'Nothing was sent to it; unplug the unit, plug it in again and try again.',
     },
     de: {
         title: 'TESSALUX ZEPHANT FW Updater',
@@ -38,5 +48,21 @@ const PAGE_TEXTS = {
             'ZEPHANT 90 LV). Einen Updater für Ihren ESC finden Sie unter https://www.tessalux.example/updates.',
         simulated: 'Simuliertes Programmiergerät: es wird nichts an echte Hardware gesendet.',
         failed: 'Der Updater konnte nicht gestartet werden.',
+        reportsTooLong: 'Die HID-Reports des Programmiergeräts sind länger, als das Update sie verwenden kann (Ausgabe ' +
+            '{outputBytes} Bytes, Eingabe {inputBytes} Bytes; das Update braucht {outputMin} bis {maxBytes} Bytes ' +
+            'hinaus und {inputMin} bis {maxBytes} Bytes herein). Es wurde nichts an das Gerät gesendet; mit diesem ' +
+            'Programmiergerät lässt sich der ESC nicht aktualisieren.',
+        reportsWithoutIds: 'Das Programmiergerät nummeriert keinen seiner HID-Reports, das Update sendet seine Anfragen ' +
+            'aber als Report {requestId} und liest die Antworten aus Report {replyId}. Es wurde nichts an das Gerät ' +
+            'gesendet; mit diesem Programmiergerät lässt sich der ESC nicht aktualisieren.',
+        reportsNoUnitCollection: 'Das Programmiergerät hat keine Herstellersammlung (Usage Page {usagePage}) mit Report ' +
+            '{requestId} oder {replyId}, über die das Update läuft. Es wurde nichts an das Gerät gesendet; mit diesem ' +
+            'Programmiergerät lässt sich der ESC nicht aktualisieren.',
+        reportsUnreadable: 'Die Beschreibung der HID-Reports des Programmiergeräts ließ sich nicht lesen oder ist ' +
+            'fehlerhaft. Es wurde nichts an das Gerät gesendet; ziehen Sie das Programmiergerät ab, stecken Sie es ' +
+            'wieder ein und versuchen Sie es erneut.',
     },
 };
+
+// A sentence with {name} filled in from values.
+function fillText(text, values) { return text.replace(/\{(\w+)\}/g, (all, name) => String(values[name])); }
