@@ -22,6 +22,7 @@
 #include "update/firmware_update.h"
 #include "update/update_logic.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -381,7 +382,14 @@ int reportUpdateOutcome(const Context& c, const ModelRow& row) {
     return CLI_EXIT_UPDATE_FAILED;
 }
 
+// The simulated unit, of --sim or of a test, is the only one a stand-in image may reach unasked.
+bool reachesTheSimulatedUnit() { return std::strcmp(hidPortName(), SIM_HID_PORT.name) == 0; }
+
 int runUpdate(const Context& c) {
+    // A stand-in image would leave a real ESC without working firmware.
+    if (EMBEDDED_IMAGES_ARE_STAND_INS && !c.options.allowStandIn && !reachesTheSimulatedUnit()) {
+        return reportError(c.io, c.options.json, true, CLI_EXIT_NOTHING_TO_UPDATE, ERROR_STAND_IN_IMAGES);
+    }
     // With several units present the first one the scan meets is nobody's choice.
     std::vector<std::string> paths;
     if (c.options.path.empty() && hidPortListInterfaces(collectUnitPath, &paths) && paths.size() > 1) {
