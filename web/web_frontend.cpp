@@ -18,6 +18,7 @@
 #include "update/update_logic.h"
 #include "update/update_messages.h"
 #include "web/hid_port_web.h"
+#include "web/linux_errno.h"
 #include "web/web_catalogue.h"
 #include "web/web_images.h"
 
@@ -181,7 +182,7 @@ void frontendReportSuccess() {
     setStatus(catalogueText(MSG_UPDATE_SUCCEEDED));
 }
 
-std::uint32_t frontendLastError() { return hidPortLastError(); }
+std::uint32_t frontendLastError() { return linuxErrnoOf(hidPortLastError()); }
 void frontendKeepSystemAwake(bool on) { postAwake(on ? 1 : 0); }
 // A page cannot hold off the end of the system's session. What it can do it does while the update
 // runs at all: the browser asks before the page is closed or reloaded (page.js, 'busy').
