@@ -31,7 +31,6 @@ namespace {
 
 // The row of the ESC that was last judged ready; its image is the one the update sends.
 const ModelRow* ChosenModel = nullptr;
-bool RemovalNotedDuringUpdate = false;
 
 EM_JS(void, postText, (const char* kind, const wchar_t* text),
       { Module.post({type: UTF8ToString(kind), text: Module.wideText(text)}); });
@@ -251,21 +250,17 @@ EMSCRIPTEN_KEEPALIVE void quenlorEvaluate(int startUp) {
     }
 }
 
-// The window saw the open unit go away.
+// The window saw the open unit go away. Calls into the core run one at a time, so this never runs
+// inside the update: a removal during it waits for its end, and finds the link closed by a failed
+// step, or still open after a success whose last commands went unanswered.
 EMSCRIPTEN_KEEPALIVE void quenlorRemoved() {
     if (!isDeviceLinkOpen(DeviceLink)) return;
-    if (isFirmwareUpdateSending()) {
-        RemovalNotedDuringUpdate = true;
-        return;
-    }
     showConnectionLost();
 }
 
 EMSCRIPTEN_KEEPALIVE void quenlorUpdate() {
     if (isFirmwareUpdateRunning() || ChosenModel == nullptr) return;
     runFirmwareUpdate();
-    if (RemovalNotedDuringUpdate && isDeviceLinkOpen(DeviceLink)) showConnectionLost();
-    RemovalNotedDuringUpdate = false;
 }
 
 // The report lengths of a WebHID device's unit collection, from its collections in the compact form
