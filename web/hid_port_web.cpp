@@ -37,8 +37,6 @@ EM_ASYNC_JS(int, openGrantedDevice, (int device), { return await Module.webHid.o
 EM_JS(void, closeGrantedDevice, (int device), { Module.webHid.close(device); });
 EM_JS(int, deviceIsGone, (int device), { return Module.webHid.gone(device) ? 1 : 0; });
 EM_JS(void, dropQueuedInput, (int device), { Module.webHid.discard(device); });
-// How a write or a read through the window ended; the same numbers in worker.js and page_hid.js.
-enum TransferOutcome { TRANSFER_DONE = 0, TRANSFER_TIMED_OUT = 1, TRANSFER_DEVICE_GONE = 2, TRANSFER_FAILED = 3 };
 
 std::uint32_t errnoOf(int outcome) {
     switch (outcome) {

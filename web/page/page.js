@@ -2,7 +2,6 @@
 // tells the page what to show. ?sim=60, 140 or 90 runs against the simulated unit built into the
 // core instead of WebHID.
 'use strict';
-const SIM_MODELS = {60: 0x3C, 140: 0x8C, 90: 0x5A};
 
 const language = (navigator.language || '').toLowerCase().startsWith('de') ? 'de' : 'en';
 const texts = PAGE_TEXTS[language];

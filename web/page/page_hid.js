@@ -4,13 +4,11 @@
 // between a request and its reply. The core counts the report lengths from the collections, which
 // go to it in a compact form.
 'use strict';
-const UNIT_VENDOR_ID = 0x2F1E;
-const UNIT_FILTERS = [{vendorId: UNIT_VENDOR_ID, productId: 1}, {vendorId: UNIT_VENDOR_ID, productId: 2}];
-const REPLY_REPORT_ID = 2;
-const REQUEST_REPORT_ID = 1;
-// HidOpenFailure in device/hid_port.h; TransferOutcome in web/hid_port_web.cpp.
-const OPEN_OK = 0, OPEN_NOT_FOUND = 1, OPEN_ACCESS_DENIED = 2, OPEN_OTHER = 4;
-const DEVICE_GONE = 2, TRANSFER_FAILED = 3;
+// The unit's IDs, the report IDs and the outcome numbers come from page_constants.js.
+const UNIT_FILTERS = UNIT_PRODUCT_IDS.map((productId) => ({vendorId: UNIT_VENDOR_ID, productId}));
+const OPEN_OK = OPEN_OUTCOME.ok, OPEN_NOT_FOUND = OPEN_OUTCOME.notFound;
+const OPEN_ACCESS_DENIED = OPEN_OUTCOME.accessDenied, OPEN_OTHER = OPEN_OUTCOME.other;
+const DEVICE_GONE = TRANSFER_OUTCOME.deviceGone, TRANSFER_FAILED = TRANSFER_OUTCOME.failed;
 
 // The kinds in the order of their numbers in the compact form.
 const REPORT_KINDS = ['inputReports', 'outputReports', 'featureReports'];
@@ -48,7 +46,7 @@ function compactCollections(device) {
 }
 
 function isProgrammingUnit(device) {
-    return device.vendorId === UNIT_VENDOR_ID && (device.productId === 1 || device.productId === 2);
+    return device.vendorId === UNIT_VENDOR_ID && UNIT_PRODUCT_IDS.includes(device.productId);
 }
 
 class PageHid {

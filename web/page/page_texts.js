@@ -1,5 +1,6 @@
 // The page's own sentences, in English and German; everything the dialog would say comes from the
-// catalogue in the core instead. German when navigator.language starts with "de".
+// catalogue in the core instead. German when navigator.language starts with "de". The model names
+// come from page_constants.js, made from the model table.
 'use strict';
 const PAGE_TEXTS = {
     en: {
@@ -15,8 +16,8 @@ const PAGE_TEXTS = {
         accessRefused: 'The browser was refused access to the programming unit.',
         accessRefusedLinux: 'The browser was refused access to the programming unit. On Linux, install the udev rule ' +
             'below, then unplug the programming unit and plug it in again:',
-        noModel: 'The attached ESC is none of the models this updater serves (ZEPHANT 60 LV, ZEPHANT 140 LV, ' +
-            'ZEPHANT 90 LV). Please look for an updater for your ESC at https://www.tessalux.example/updates.',
+        noModel: `The attached ESC is none of the models this updater serves (${MODEL_NAMES.join(', ')}). ` +
+            'Please look for an updater for your ESC at https://www.tessalux.example/updates.',
         simulated: 'Simulated programming unit: nothing is sent to real hardware.',
         failed: 'The updater could not be started.',
         reportsTooLong: 'The programming unit\'s reports are longer than the update can use (output {outputBytes} bytes, ' +
@@ -44,8 +45,8 @@ const PAGE_TEXTS = {
         accessRefused: 'Der Browser erhielt keinen Zugriff auf das Programmiergerät.',
         accessRefusedLinux: 'Der Browser erhielt keinen Zugriff auf das Programmiergerät. Installieren Sie unter Linux ' +
             'die folgende udev-Regel, ziehen Sie dann das Programmiergerät ab und stecken Sie es wieder ein:',
-        noModel: 'Der angeschlossene ESC ist keines der Modelle, die dieser Updater kennt (ZEPHANT 60 LV, ZEPHANT 140 LV, ' +
-            'ZEPHANT 90 LV). Einen Updater für Ihren ESC finden Sie unter https://www.tessalux.example/updates.',
+        noModel: `Der angeschlossene ESC ist keines der Modelle, die dieser Updater kennt (${MODEL_NAMES.join(', ')}). ` +
+            'Einen Updater für Ihren ESC finden Sie unter https://www.tessalux.example/updates.',
         simulated: 'Simuliertes Programmiergerät: es wird nichts an echte Hardware gesendet.',
         failed: 'Der Updater konnte nicht gestartet werden.',
         reportsTooLong: 'Die HID-Reports des Programmiergeräts sind länger, als das Update sie verwenden kann (Ausgabe ' +
