@@ -8,6 +8,7 @@
 #include "device/udev_hint.h"
 #include "frontend/failure_text.h"
 #include "frontend/presence_messages.h"
+#include "frontend/unit_presence.h"
 #include "frontend/unit_verdict.h"
 #include "frontend/version_texts.h"
 #include "model/compatibility.h"
@@ -225,28 +226,23 @@ EMSCRIPTEN_KEEPALIVE void quenlorStart(int german, int simModelIdByte) {
 
 // startUp 1: the page has just loaded (or the person chose a unit); 0: a unit arrived.
 EMSCRIPTEN_KEEPALIVE void quenlorEvaluate(int startUp) {
-    if (isDeviceLinkOpen(DeviceLink) || isFirmwareUpdateUsingTheLink()) return;
-    if (openDeviceLink(DeviceLink) != RESULT_OK) {
-        if (DeviceLink.devicePath != nullptr && !linkCanUseReports(DeviceLink.reportLayout)) {
-            refuseReports(DeviceLink.reportLayout);
-            return;
-        }
-        if (webLastOpenFailure() == HidOpenFailure::AccessDenied) postOpenRefused(UDEV_INSTALL_HINT);
-        if (startUp != 0) {
-            refuse(MSG_NO_UNIT_FOUND);
-        } else {
-            // As it was; a unit that failed identification is not kept half-open.
-            closeDeviceLink(DeviceLink);
-        }
+    if (!evaluatesArrival(isDeviceLinkOpen(DeviceLink), isFirmwareUpdateUsingTheLink())) return;
+    const bool opened = openDeviceLink(DeviceLink) == RESULT_OK;
+    if (!opened && DeviceLink.devicePath != nullptr && !linkCanUseReports(DeviceLink.reportLayout)) {
+        refuseReports(DeviceLink.reportLayout);
         return;
     }
+    if (!opened && webLastOpenFailure() == HidOpenFailure::AccessDenied) postOpenRefused(UDEV_INSTALL_HINT);
     const UnitJudgement judgement =
-        judgeAttachedUnitForAnyModel(DeviceLink.unitMode, DeviceLink.attachedType, escHardwareId(DeviceLink));
-    switch (judgement.verdict) {
-        case UnitVerdict::OfferUpdate: offerUpdate(judgement.model); return;
-        case UnitVerdict::Incompatible: refuseEscOfNoModel(); return;
-        case UnitVerdict::WrongMode:
-        case UnitVerdict::NoUpdatableEsc: refuse(refusalMessage(judgement.verdict)); return;
+        opened ? judgeAttachedUnitForAnyModel(DeviceLink.unitMode, DeviceLink.attachedType, escHardwareId(DeviceLink))
+               : UnitJudgement{UnitVerdict::NoUpdatableEsc, nullptr};
+    const EvaluationDecision decision =
+        decideEvaluation(startUp != 0 ? EvaluationOrigin::StartUp : EvaluationOrigin::Arrival, opened, judgement.verdict);
+    switch (decision.answer) {
+        case EvaluationAnswer::OfferUpdate: offerUpdate(judgement.model); return;
+        case EvaluationAnswer::RefuseIncompatible: refuseEscOfNoModel(); return;
+        case EvaluationAnswer::Refuse: refuse(decision.refusalMessage); return;
+        case EvaluationAnswer::LeaveAsItWas: closeDeviceLink(DeviceLink); return;
     }
 }
 
@@ -254,8 +250,10 @@ EMSCRIPTEN_KEEPALIVE void quenlorEvaluate(int startUp) {
 // inside the update: a removal during it waits for its end, and finds the link closed by a failed
 // step, or still open after a success whose last commands went unanswered.
 EMSCRIPTEN_KEEPALIVE void quenlorRemoved() {
-    if (!isDeviceLinkOpen(DeviceLink)) return;
-    showConnectionLost();
+    // The window names only the open unit's removals.
+    if (answerRemoval(isDeviceLinkOpen(DeviceLink), true, isFirmwareUpdateSending()) == RemovalAnswer::ConnectionLost) {
+        showConnectionLost();
+    }
 }
 
 EMSCRIPTEN_KEEPALIVE void quenlorUpdate() {
