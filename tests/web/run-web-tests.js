@@ -34,7 +34,8 @@ const FAMILY_B = 0x0A064000;
 const FAULT = {FailWrite: 1, FailRead: 2, ErrorReply: 3, WrongState: 4, NeverAnswer: 5, LateAnswer: 6, Vanish: 7};
 const CMD = {info: 0x08, lock: 0x0B, data: 0x1B, erase: 0x1E, address: 0x1F, protect: 0x20};
 // The errno values of the page's core (WebAssembly's, not Linux's).
-const EIO = 29, ENODEV = 43, ETIMEDOUT = 73;
+// As quenlor shows them on Linux (web/linux_errno.h).
+const EIO = 5, ENODEV = 19, ETIMEDOUT = 110;
 const STEP_PAUSE_MS = 20, ERASE_REPLY_DELAY_MS = 1000, ERASE_SETTLE_MS = 4000, BLOCK_BYTES = 48;
 const WHOLE_UPDATE_MS = 90000;
 const STATE_MS = 15000;
@@ -99,7 +100,8 @@ async function waitForFrame(page) {
 }
 
 // The page's own sentences, from its one place for them.
-const PAGE_TEXTS = vm.runInNewContext(`${fs.readFileSync(path.join(ROOT, 'web', 'page', 'page_texts.js'), 'utf8')}\nPAGE_TEXTS`);
+const PAGE_TEXTS = vm.runInNewContext([path.join(ROOT, 'dist', 'web', 'page_constants.js'),
+    path.join(ROOT, 'web', 'page', 'page_texts.js')].map((file) => fs.readFileSync(file, 'utf8')).join('\n') + '\nPAGE_TEXTS');
 const pageText = (key, language = 'en') => PAGE_TEXTS[language][key];
 const text = (page, selector) => page.$eval(selector, (e) => e.textContent);
 

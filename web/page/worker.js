@@ -12,7 +12,7 @@ function cannotStart(cause) { post({type: 'cannotStart', cause}); }
 
 let loaded = false;
 try {
-    importScripts('page_hid.js', 'quenlor.js');
+    importScripts('page_constants.js', 'page_hid.js', 'quenlor.js');
     loaded = true;
 } catch (error) {
     cannotStart('parts');
