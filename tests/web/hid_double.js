@@ -175,7 +175,7 @@ function installHidDouble(units) {
     const onUnit = (op) => (index, fields) => call(op, {index, ...fields});
     window.hidDouble = {
         ready,
-        plug: (spec) => call('plug', {spec}),
+        plug: (config) => call('plug', {config}),
         // dropPermission: the browser forgets the grant at the unplug.
         unplug: (index, dropPermission = false) => onUnit('unplug')(index, {dropPermission}),
         flood: (index, count) => onUnit('flood')(index, {count}),

@@ -20,23 +20,23 @@ const tellAll = (message) => { for (const port of ports) port.postMessage(messag
 
 function described(d) {
     return {index: d.index, vendorId: d.vendorId, productId: d.productId, productName: d.productName,
-            inputBytes: d.inputBytes, outputBytes: d.outputBytes, collections: d.spec.collections, granted: d.granted,
+            inputBytes: d.inputBytes, outputBytes: d.outputBytes, collections: d.config.collections, granted: d.granted,
             unplugged: d.unplugged};
 }
 
-function plug(spec, announce) {
-    const inputBytes = spec.inputBytes || 60;
-    const outputBytes = spec.outputBytes || 60;
-    const productId = spec.productId === undefined ? 2 : spec.productId;
-    const d = {index: devices.length, spec, inputBytes, outputBytes, productId,
-               vendorId: spec.vendorId === undefined ? VENDOR_ID : spec.vendorId,
-               productName: productId === 1 ? 'DIALPUCK' : 'VexoBOX', granted: !!spec.granted, unplugged: false,
+function plug(config, announce) {
+    const inputBytes = config.inputBytes || 60;
+    const outputBytes = config.outputBytes || 60;
+    const productId = config.productId === undefined ? 2 : config.productId;
+    const d = {index: devices.length, config, inputBytes, outputBytes, productId,
+               vendorId: config.vendorId === undefined ? VENDOR_ID : config.vendorId,
+               productName: productId === 1 ? 'DIALPUCK' : 'VexoBOX', granted: !!config.granted, unplugged: false,
                openedBy: new Set(), sent: []};
     d.unit = sim.ccall('simDoubleCreate', 'number', ['number', 'number', 'number', 'number', 'number', 'number', 'number'],
-        [productId, spec.unitMode || 0, spec.attachedType === undefined ? 3 : spec.attachedType, spec.escHardwareId >>> 0,
-         spec.escFirmwareVersion === undefined ? 0x0105 : spec.escFirmwareVersion, inputBytes, outputBytes]);
-    if (spec.fault) {
-        const f = spec.fault;
+        [productId, config.unitMode || 0, config.attachedType === undefined ? 3 : config.attachedType, config.escHardwareId >>> 0,
+         config.escFirmwareVersion === undefined ? 0x0105 : config.escFirmwareVersion, inputBytes, outputBytes]);
+    if (config.fault) {
+        const f = config.fault;
         sim.ccall('simDoubleFault', null, ['number', 'number', 'number', 'number', 'number'],
             [d.unit, f.kind, f.command, f.block === undefined ? 0xFFFFFFFF : f.block, f.errorCode || 0]);
     }
@@ -127,7 +127,7 @@ const OPERATIONS = {
     },
     open: (m, d) => {
         if (d.unplugged) throw failure('NotFoundError', 'Failed to open the device.');
-        if (d.spec.refuseOpen) throw failure('NotAllowedError', 'Failed to open the device.');
+        if (d.config.refuseOpen) throw failure('NotAllowedError', 'Failed to open the device.');
         d.openedBy.add(m.from);
     },
     close: (m, d) => { d.openedBy.delete(m.from); },
@@ -136,7 +136,7 @@ const OPERATIONS = {
         d.openedBy.clear();
     },
     send: (m, d) => send(d, m.from, m.reportId, m.data),
-    plug: (m) => plug(m.spec, true),
+    plug: (m) => plug(m.config, true),
     // dropPermission: the browser forgets the grant at the unplug, as Chromium may for a device
     // without a serial number.
     unplug: (m, d) => {
@@ -168,7 +168,7 @@ function serve(port) {
         const m = {...event.data, from: port};
         await started;
         if (m.op === 'configure') {
-            if (!configured) for (const spec of m.units || []) plug(spec, false);
+            if (!configured) for (const config of m.units || []) plug(config, false);
             configured = true;
             return;
         }
