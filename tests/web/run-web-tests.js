@@ -29,7 +29,8 @@ const FAMILY_B = 0x0A064000;
 const FAULT = {FailWrite: 1, FailRead: 2, ErrorReply: 3, WrongState: 4, NeverAnswer: 5, LateAnswer: 6, Vanish: 7};
 const CMD = {lock: 0x0B, data: 0x1B, erase: 0x1E, address: 0x1F, protect: 0x20};
 // The errno values of the page's core (WebAssembly's, not Linux's).
-const EIO = 29, ENODEV = 43, ETIMEDOUT = 73;
+// As quenlor shows them on Linux (web/linux_errno.h).
+const EIO = 5, ENODEV = 19, ETIMEDOUT = 110;
 const STEP_PAUSE_MS = 20, ERASE_REPLY_DELAY_MS = 1000, ERASE_SETTLE_MS = 4000, BLOCK_BYTES = 48;
 const WHOLE_UPDATE_MS = 90000;
 const STATE_MS = 15000;

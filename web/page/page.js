@@ -2,7 +2,6 @@
 // tells the page what to show. ?sim=60, 140 or 90 runs against the simulated unit built into the
 // core instead of WebHID.
 'use strict';
-const SIM_MODELS = {60: 0x3C, 140: 0x8C, 90: 0x5A};
 
 const language = (navigator.language || '').toLowerCase().startsWith('de') ? 'de' : 'en';
 const texts = PAGE_TEXTS[language];
@@ -106,6 +105,12 @@ function onWorkerMessage(event) {
             showNotice(/Linux/.test(navigator.userAgent) && !/Android|CrOS/.test(navigator.userAgent)
                 ? `${texts.accessRefusedLinux}\n\n${message.udevHint}` : texts.accessRefused);
             break;
+        case 'reportsRefused': {
+            const key = 'reports' + message.layout[0].toUpperCase() + message.layout.slice(1);
+            const usagePage = '0x' + message.usagePage.toString(16).toUpperCase().padStart(4, '0');
+            byId('status').textContent = fillText(texts[key], {...message, usagePage});
+            break;
+        }
         case 'hid': page.hid.handle(message); break;
         case 'started':
             // Marked where tools look, never in what the person reads.

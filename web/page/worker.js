@@ -2,10 +2,9 @@
 // device through the window (Module.webHid) and the person through boxes the window shows
 // (Module.ask). Its timers keep their length while the page is in a background tab.
 'use strict';
-importScripts('quenlor.js');
+importScripts('page_constants.js', 'quenlor.js');
 
-// TransferOutcome of web/hid_port_web.cpp.
-const TIMED_OUT = 1, DEVICE_GONE = 2;
+const TIMED_OUT = TRANSFER_OUTCOME.timedOut, DEVICE_GONE = TRANSFER_OUTCOME.deviceGone;
 let requestId = 0;
 const pendingReplies = new Map();  // request id -> resolve
 let pendingAnswer = null;
@@ -43,7 +42,11 @@ const webHid = {
     },
     field(index, field) {
         const d = this.listed[index];
-        return d ? [d.number, d.vendorId, d.productId, d.inputBytes, d.outputBytes][field] : 0;
+        return d ? [d.number, d.vendorId, d.productId][field] : 0;
+    },
+    collections(index) {
+        const d = this.listed[index];
+        return d ? d.collections : null;
     },
     async open(number) {
         this.queues.set(number, []);
