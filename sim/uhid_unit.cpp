@@ -275,8 +275,17 @@ int main(int argc, char** argv) {
         std::fputs(USAGE, stderr);
         return 2;
     }
+    // The signals are held except inside ppoll, so that none slips in between its flag's check
+    // and the wait.
+    sigset_t held;
+    sigset_t waiting;
+    sigemptyset(&held);
+    sigaddset(&held, SIGTERM);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &held, &waiting);
     struct sigaction stop {};
-    stop.sa_handler = onStop;  // no SA_RESTART: poll returns at once
+    stop.sa_handler = onStop;
     sigaction(SIGTERM, &stop, nullptr);
     sigaction(SIGINT, &stop, nullptr);
     struct sigaction snapshot {};
@@ -314,10 +323,10 @@ int main(int argc, char** argv) {
 
         const std::uint64_t wakeUs = std::min(present ? replyDueUs : NEVER, replugAtUs);
         const std::uint64_t after = monotonicNowUs();
-        const int timeoutMs =
-            wakeUs == NEVER ? -1 : static_cast<int>(wakeUs > after ? (wakeUs - after + US_PER_MS - 1) / US_PER_MS : 0);
+        const std::uint64_t waitUs = wakeUs > after ? wakeUs - after : 0;
+        const timespec timeout{static_cast<time_t>(waitUs / 1000000), static_cast<long>(waitUs % 1000000) * 1000};
         pollfd watch{fd, POLLIN, 0};
-        if (poll(&watch, 1, timeoutMs) <= 0) continue;
+        if (ppoll(&watch, 1, wakeUs == NEVER ? nullptr : &timeout, &waiting) <= 0) continue;
 
         uhid_event event{};
         if (read(fd, &event, sizeof event) <= 0) continue;
