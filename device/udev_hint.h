@@ -7,6 +7,8 @@
 #define QUENLOR_UDEV_RULE_LINES                                                                   \
     "SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"2f1e\", ATTRS{idProduct}==\"0001\", TAG+=\"uaccess\"\n" \
     "SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"2f1e\", ATTRS{idProduct}==\"0002\", TAG+=\"uaccess\"\n" \
+    "SUBSYSTEM==\"hidraw\", KERNELS==\"0003:2F1E:0001.*\", TAG+=\"uaccess\"\n"                          \
+    "SUBSYSTEM==\"hidraw\", KERNELS==\"0003:2F1E:0002.*\", TAG+=\"uaccess\"\n"                          \
     "SUBSYSTEM==\"usb\", ATTR{idVendor}==\"2f1e\", ATTR{idProduct}==\"0001\", TAG+=\"uaccess\"\n"       \
     "SUBSYSTEM==\"usb\", ATTR{idVendor}==\"2f1e\", ATTR{idProduct}==\"0002\", TAG+=\"uaccess\"\n"
 

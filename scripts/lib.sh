@@ -51,5 +51,37 @@ ensure_web_tests() {
     fi
 }
 
+# The lane on a real kernel: QEMU, the guest's initramfs tools, udev for the guest's udevd, and the
+# kernel that linux-image-amd64 depends on now, downloaded by its exact name and unpacked into
+# build/kernel (never installed). Prints the unpacked kernel's version.
+QUENLOR_KERNEL_PACKAGES=(qemu-system-x86 busybox-static cpio kmod udev)
+
+ensure_kernel() {
+    local missing=() p
+    for p in "${QUENLOR_KERNEL_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing ${missing[*]}" >&2
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+    local dir=$QUENLOR_ROOT/build/kernel image
+    image=$(apt-cache depends linux-image-amd64 | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -n 1)
+    [ -n "$image" ] || { echo "ensure_kernel: linux-image-amd64 names no kernel" >&2; return 1; }
+    local version=${image#linux-image-}
+    if [ ! -f "$dir/root/boot/vmlinuz-$version" ]; then
+        mkdir -p "$dir/download"
+        (cd "$dir/download" && rm -f ./*.deb && apt-get download -qq "$image") >&2
+        rm -rf "$dir/root"
+        dpkg-deb -x "$dir/download/${image}"_*.deb "$dir/root"
+        depmod -b "$dir/root" "$version"
+        rm -f "$dir/download/${image}"_*.deb
+    fi
+    echo "$version"
+}
+
 # Emscripten's JavaScript optimiser runs under the machine's Node, which finds Debian's acorn only here.
 export NODE_PATH=/usr/share/nodejs
