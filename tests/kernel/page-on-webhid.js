@@ -6,7 +6,8 @@
 //    (DIALPUCK, ZEPHANT 60 LV) comes in front of it and runs one too; both identified at load.
 //    Prints "updated" and waits for a line on standard input (the units checked and a new one
 //    plugged in, which pulls itself at a data block).
-// 2. A new tab on FRONT-PORT identifies that unit and updates it: the failure box of the data block.
+// 2. The front tab closed, a new tab on FRONT-PORT identifies that unit and updates it: the failure
+//    box of the data block.
 // Prints "done". Every wait is bounded; the hidden tab is watched through mutations, not its timers.
 'use strict';
 const path = require('path');
@@ -34,9 +35,14 @@ async function waitForStatus(page, want, timeout = STATE_MS) {
     }
 }
 
+// The worker sends the status and the rows as messages of their own: the rows may follow a moment later.
 async function expectRows(page, unitName, model) {
-    const rows = await page.evaluate(() => ['unit-name', 'model'].map((id) => document.getElementById(id).textContent));
-    if (rows[0] !== unitName || rows[1] !== model) {
+    const rowsAre = (name, m) => document.getElementById('unit-name').textContent === name &&
+                                 document.getElementById('model').textContent === m;
+    try {
+        await page.waitForFunction(rowsAre, {timeout: STATE_MS, polling: 'mutation'}, unitName, model);
+    } catch (error) {
+        const rows = await page.evaluate(() => ['unit-name', 'model'].map((id) => document.getElementById(id).textContent));
         throw new Error(`${page.url()}: rows ${JSON.stringify(rows)}, not ${unitName} with ${model}`);
     }
 }
@@ -92,6 +98,8 @@ async function main() {
         }
         await expectRows(front, 'DIALPUCK', 'ZEPHANT 60 LV');
         console.error(`# both updates done ${((Date.now() - started) / 1000).toFixed(1)} s after the start`);
+        // One tab at a time has the unit: a tab still open would take up the next DIALPUCK itself.
+        await front.close();
         console.log('updated');
 
         const lines = readline.createInterface({input: process.stdin});
@@ -109,7 +117,9 @@ async function main() {
         }
         console.error(`# unplugged during the transfer: ${JSON.stringify(box.text)}`);
         await page.click('#box button[value="ok"]');
-        await waitForStatus(page, shown(40030));
+        // The failure's text, then the page's word on a unit taken up again after an unplug.
+        await page.waitForFunction((want) => document.getElementById('status').textContent.startsWith(want),
+                                   {timeout: STATE_MS, polling: 'mutation'}, shown(40030));
         console.log('done');
     } finally {
         await browser.close();
