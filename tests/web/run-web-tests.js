@@ -38,7 +38,7 @@ const unitOf = (model, extra = {}) => ({escHardwareId: FAMILY_A | MODELS[model].
 
 // ---- Driving a page
 
-async function openPage(browser, base, {units = [], query = '', noHid = false} = {}) {
+async function openPage(browser, base, {units = [], query = '', noHid = false, beforeLoad = null} = {}) {
     const context = await browser.createBrowserContext();
     const page = await context.newPage();
     page.errors = [];
@@ -48,6 +48,7 @@ async function openPage(browser, base, {units = [], query = '', noHid = false} =
     } else {
         await page.evaluateOnNewDocument(installHidDouble, units);
     }
+    if (beforeLoad) await page.evaluateOnNewDocument(beforeLoad);
     await page.goto(`${base}${query}`);
     page.closeAll = () => context.close();
     return page;
@@ -399,6 +400,9 @@ test('whole update while another tab is in front: the pauses keep their length',
     expectTrue(course.ratio < 1.5, `the update took ${course.ratio.toFixed(3)} times its floor`);
 }, {long: true});
 
+require('./offline_cases.js').addOfflineCases(test, {PAGE_DIR, TEST_DIR, STATE_MS, WHOLE_UPDATE_MS, shown, unitOf, waitFor,
+    waitForStatus, startUpdate, wholeUpdate, expectEqual, expectTrue});
+
 // ---- Running
 
 async function launch(throttled, language) {
@@ -428,6 +432,9 @@ async function main() {
     const track = (page) => (pages.push(page), page);
     const tools = {
         open: async (options) => track(await openPage(browsers.en, base, options)),
+        // The offline cases serve the page themselves, each from an origin of its own.
+        openAt: async (pageBase, options) => track(await openPage(browsers.en, pageBase, options)),
+        browser: browsers.en,
         openGerman: async (options) => {
             browsers.de = browsers.de || await launch(false, 'de-DE,de');
             return track(await openPage(browsers.de, base, options));

@@ -31,9 +31,15 @@ function startServer(pageRoot, testRoot, port) {
         const url = new URL(request.url, 'http://127.0.0.1');
         let relative = decodeURIComponent(url.pathname);
         if (testRoot && relative.startsWith('/test/')) return serveFrom(testRoot, relative.slice(6), response);
+        // A test can take the page's files off the network (the connection breaks) or swap them.
+        if (server.pageOffline) {
+            server.refused.push(relative);
+            return request.socket.destroy();
+        }
         if (relative === '/') relative = '/index.html';
-        serveFrom(pageRoot, relative.slice(1), response);
+        serveFrom(server.pageRoot, relative.slice(1), response);
     });
+    Object.assign(server, {pageRoot, pageOffline: false, refused: []});
     return new Promise((resolve) => server.listen(port || 0, '127.0.0.1', () => resolve(server)));
 }
 

@@ -100,7 +100,7 @@ function onWorkerMessage(event) {
         case 'updateEnabled': page.updateAllowed = message.enabled; refreshUpdateButton(); break;
         case 'progress': showProgress(message); break;
         case 'awake': keepScreenAwake(message.on); break;
-        case 'busy': page.busy = message.on; refreshUpdateButton(); break;
+        case 'busy': page.busy = message.on; refreshUpdateButton(); offlineUpdateRunning(message.on); break;
         case 'ask': ask(message); break;
         case 'openRefused':
             showNotice(/Linux/.test(navigator.userAgent) && !/Android|CrOS/.test(navigator.userAgent)
@@ -123,7 +123,7 @@ window.addEventListener('beforeunload', (event) => {
 });
 
 function startWorker(simModelIdByte) {
-    page.worker = new Worker('worker.js');
+    page.worker = new Worker(`worker.js${PAGE_BUILD_QUERY}`);
     page.worker.onmessage = onWorkerMessage;
     page.worker.postMessage({type: 'start', german: language === 'de', simModelIdByte});
 }
@@ -134,6 +134,7 @@ function main() {
     byId('connect').textContent = texts.connect;
     byId('update').textContent = texts.update;
     byId('model-label').textContent = texts.modelRow;
+    startOffline(texts);
     byId('update').addEventListener('click', () => {
         if (page.updateAllowed && !page.busy) page.worker.postMessage({type: 'update'});
     });

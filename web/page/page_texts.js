@@ -19,6 +19,7 @@ const PAGE_TEXTS = {
             'ZEPHANT 90 LV). Please look for an updater for your ESC at https://www.tessalux.example/updates.',
         simulated: 'Simulated programming unit: nothing is sent to real hardware.',
         failed: 'The updater could not be started.',
+        newVersion: 'A new version of this page is ready: it is used from the next time the page is loaded.',
     },
     de: {
         title: 'TESSALUX ZEPHANT FW Updater',
@@ -38,5 +39,6 @@ const PAGE_TEXTS = {
             'ZEPHANT 90 LV). Einen Updater für Ihren ESC finden Sie unter https://www.tessalux.example/updates.',
         simulated: 'Simuliertes Programmiergerät: es wird nichts an echte Hardware gesendet.',
         failed: 'Der Updater konnte nicht gestartet werden.',
+        newVersion: 'Eine neue Version dieser Seite ist bereit: sie wird ab dem nächsten Laden der Seite verwendet.',
     },
 };

@@ -2,7 +2,8 @@
 // device through the window (Module.webHid) and the person through boxes the window shows
 // (Module.ask). Its timers keep their length while the page is in a background tab.
 'use strict';
-importScripts('quenlor.js');
+// The core of the page's own build (see page_offline.js).
+importScripts(`quenlor.js${self.location.search}`);
 
 // TransferOutcome of web/hid_port_web.cpp.
 const TIMED_OUT = 1, DEVICE_GONE = 2;
@@ -106,6 +107,7 @@ function queueCall(name, args) {
 
 async function start(message) {
     core = await createQuenlor({
+        locateFile: (file, prefix) => `${prefix}${file}${self.location.search}`,
         webHid,
         post,
         ask: (buttons, caption, text, sentence) => new Promise((resolve) => {
