@@ -7,7 +7,8 @@ const fs = require('fs');
 const path = require('path');
 
 const TYPES = {'.html': 'text/html; charset=utf-8', '.js': 'text/javascript; charset=utf-8', '.css': 'text/css',
-               '.wasm': 'application/wasm', '.bin': 'application/octet-stream'};
+               '.wasm': 'application/wasm', '.bin': 'application/octet-stream', '.png': 'image/png',
+               '.webmanifest': 'application/manifest+json'};
 
 function serveFrom(root, relative, response) {
     const file = path.resolve(root, '.' + path.posix.normalize('/' + relative));
