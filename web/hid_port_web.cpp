@@ -1,10 +1,10 @@
 // The HID port of the page (WEB_HID_PORT): device/hid_port.h over WebHID. The core runs in a
-// dedicated worker, and only the window has navigator.hid, so every call that needs the device
-// becomes a message to the window (see worker.js, Module.webHid); the worker keeps the time-outs,
-// whose timers keep their length in a background tab. Input reports are forwarded by the window
-// as they arrive from the moment a device is opened, and queued here until they are read or
-// discarded. The JavaScript side answers with outcomes (TransferOutcome); the errno values the
-// core reports are made from them here, from the one <cerrno> the core is built with.
+// dedicated worker, which has navigator.hid of its own (Chromium 131 and later): every call goes
+// to Module.webHid (page_hid.js) in the same worker, which keeps the time-outs, whose timers keep
+// their length in a background tab. Input reports are queued there from the moment a device is
+// opened until they are read or discarded. The JavaScript side answers with outcomes
+// (TransferOutcome); the errno values the core reports are made from them here, from the one
+// <cerrno> the core is built with.
 #include "web/hid_port_web.h"
 
 #include "device/precise_wait.h"
@@ -28,7 +28,7 @@ bool failWith(std::uint32_t error) {
     return false;
 }
 
-// The devices the window may use (granted before, or chosen in the browser's chooser): their
+// The devices the page may use (granted before, or chosen in the browser's chooser): their
 // count; each one's number, IDs and report lengths are then read with grantedDevice.
 EM_ASYNC_JS(int, listGrantedDevices, (), { return await Module.webHid.list(); });
 EM_JS(int, grantedDevice, (int index, int field), { return Module.webHid.field(index, field); });
@@ -37,7 +37,7 @@ EM_ASYNC_JS(int, openGrantedDevice, (int device), { return await Module.webHid.o
 EM_JS(void, closeGrantedDevice, (int device), { Module.webHid.close(device); });
 EM_JS(int, deviceIsGone, (int device), { return Module.webHid.gone(device) ? 1 : 0; });
 EM_JS(void, dropQueuedInput, (int device), { Module.webHid.discard(device); });
-// How a write or a read through the window ended; the same numbers in worker.js and page_hid.js.
+// How a write or a read ended; the same numbers in page_hid.js.
 enum TransferOutcome { TRANSFER_DONE = 0, TRANSFER_TIMED_OUT = 1, TRANSFER_DEVICE_GONE = 2, TRANSFER_FAILED = 3 };
 
 std::uint32_t errnoOf(int outcome) {

@@ -1,4 +1,4 @@
-// The page's HID port over WebHID, through the window (see hid_port_web.cpp).
+// The page's HID port over the worker's WebHID (see hid_port_web.cpp).
 #pragma once
 
 #include "device/device_link.h"

@@ -1,5 +1,7 @@
 #include "web/web_catalogue.h"
 
+#include <emscripten.h>
+
 namespace {
 
 bool German = false;
@@ -16,3 +18,6 @@ const wchar_t* catalogueText(unsigned id) {
     }
     return L"";
 }
+
+// For the worker's own lines that the catalogue holds (the status of an update under way).
+extern "C" EMSCRIPTEN_KEEPALIVE const wchar_t* quenlorCatalogueText(unsigned id) { return catalogueText(id); }

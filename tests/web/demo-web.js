@@ -11,6 +11,17 @@ const {startServer} = require('./serve.js');
 const ROOT = path.resolve(__dirname, '..', '..');
 const CHROMIUM = process.env.QUENLOR_CHROMIUM || '/usr/bin/chromium';
 const STATE_MS = 20000;
+const POLL_MS = 50;
+
+// Polled from here, not with the page's own timers (slowed while a page is hidden), and without
+// the page compiling code, which its Content-Security-Policy forbids.
+async function waitFor(page, predicate) {
+    const deadline = Date.now() + STATE_MS;
+    while (!(await page.evaluate(predicate))) {
+        if (Date.now() > deadline) throw new Error(`the page did not reach ${predicate} within ${STATE_MS} ms`);
+        await new Promise((resolve) => setTimeout(resolve, POLL_MS));
+    }
+}
 
 async function walkThrough(url) {
     const puppeteer = require('puppeteer-core');
@@ -20,7 +31,7 @@ async function walkThrough(url) {
         const page = await browser.newPage();
         await page.setViewport({width: 900, height: 540});
         await page.goto(url);
-        await page.waitForFunction(() => !document.getElementById('update').disabled, {timeout: STATE_MS, polling: 50});
+        await waitFor(page, () => !document.getElementById('update').disabled);
         const seen = await page.evaluate(() => ({
             model: document.getElementById('model').textContent,
             unit: document.getElementById('unit-name').textContent,
@@ -31,10 +42,10 @@ async function walkThrough(url) {
         console.log(`status: ${seen.status}`);
         await page.screenshot({path: path.join(ROOT, 'docs', 'web-ready.png')});
         await page.click('#update');
-        await page.waitForFunction(() => document.getElementById('box').open, {timeout: STATE_MS, polling: 50});
+        await waitFor(page, () => document.getElementById('box').open);
         console.log(`asked: ${await page.$eval('#box-caption', (e) => e.textContent)}; answered OK`);
         await page.click('#box button[value="ok"]');
-        await page.waitForFunction(() => document.getElementById('progress').value > 30000, {timeout: STATE_MS, polling: 50});
+        await waitFor(page, () => document.getElementById('progress').value > 30000);
         const progress = await page.$eval('#progress', (p) => `${p.value} of ${p.max} bytes`);
         console.log(`transfer: ${progress} sent`);
         await page.screenshot({path: path.join(ROOT, 'docs', 'web-progress.png')});

@@ -1,171 +1,147 @@
-// A stand-in for navigator.hid, put in place before any of the page's scripts runs: programming
-// units backed by the simulated unit (sim/sim_unit.cpp, compiled to WebAssembly as
-// /test/sim_double.js), each with its flash and transcript. It behaves as Chromium's WebHID does
-// where the page relies on it: requestDevice grants what the chooser would offer, getDevices lists
-// what is granted, sendReport takes the ID and the bytes after it, replies come as inputreport
-// events, an unplugged device fails every call and fires disconnect. The tests steer it through
-// window.hidDouble.
-// Installed with page.evaluateOnNewDocument(installHidDouble, units); units: [{productId, unitMode,
-// attachedType, escHardwareId, escFirmwareVersion, inputBytes, outputBytes, granted, refuseOpen,
-// fault: {kind, command, block, errorCode}}].
+// A stand-in for navigator.hid, in the page's window and in its worker, put in place before any of
+// the page's scripts runs there. It behaves as Chromium's WebHID does where the page relies on it:
+// requestDevice (window only) grants what the chooser would offer, getDevices lists what is
+// granted and attached, sendReport takes the ID and the bytes after it, replies come as inputreport
+// events to every opened connection, an unplugged device fails every call and fires disconnect.
+// The units themselves live in hid_units.js, one set per browser context; the tests steer them
+// through window.hidDouble.
+// Window: page.evaluateOnNewDocument(`${source}\ninstallHidDouble(units)`), units: [{productId,
+// unitMode, attachedType, escHardwareId, escFirmwareVersion, inputBytes, outputBytes, collections,
+// granted, refuseOpen, fault: {kind, command, block, errorCode}}]. Worker: the test server starts
+// worker.js with importScripts('/test/hid_double.js'), which installs it there.
 function installHidDouble(units) {
-    const VENDOR_ID = 0x2F1E;
-    const ready = fetch('/test/sim_double.js')
-        .then((response) => response.text())
-        .then((source) => (0, eval)(`${source}\n;createSimDouble`)({locateFile: (file) => `/test/${file}`}));
+    const inWindow = typeof window !== 'undefined';
+    const me = `${inWindow ? 'window' : 'worker'}-${Math.random().toString(36).slice(2)}`;
+    const channel = new BroadcastChannel('quenlor-hid-double');
+    if (inWindow) {
+        self.hidDoubleHost = new SharedWorker('/test/hid_units.js');
+        self.hidDoubleHost.port.postMessage({units});
+    }
+
+    let nextId = 0;
+    const waiting = new Map();  // request id -> {resolve, reject}
+    const ask = (op, fields) => new Promise((resolve, reject) => {
+        const id = ++nextId;
+        waiting.set(id, {resolve, reject});
+        channel.postMessage({op, id, from: me, ...fields});
+    });
+    // Said until the units' worker has started and answers.
+    const ready = new Promise((resolve) => {
+        const id = ++nextId;
+        waiting.set(id, {resolve, reject: resolve});
+        const hello = () => {
+            if (!waiting.has(id)) return;
+            channel.postMessage({op: 'hello', id, from: me});
+            setTimeout(hello, 50);
+        };
+        hello();
+    });
+    const call = async (op, fields = {}) => {
+        await ready;
+        return ask(op, fields);
+    };
+
+    const known = new Map();  // index -> DeviceDouble
+
+    class DeviceDouble extends EventTarget {
+        constructor(described) {
+            super();
+            this.index = described.index;
+            this.vendorId = described.vendorId;
+            this.productId = described.productId;
+            this.productName = described.productName;
+            this.opened = false;
+            // Numbered reports: the ID is the one byte beyond the items.
+            this.collections = described.collections || [{usagePage: 0xFF00, usage: 1, type: 1, children: [],
+                inputReports: [{reportId: 2, items: [{reportSize: 8, reportCount: described.inputBytes - 1}]}],
+                outputReports: [{reportId: 1, items: [{reportSize: 8, reportCount: described.outputBytes - 1}]}],
+                featureReports: []}];
+        }
+        async open() {
+            await call('open', {index: this.index});
+            this.opened = true;
+        }
+        async close() {
+            this.opened = false;
+            await call('close', {index: this.index});
+        }
+        async forget() {
+            this.opened = false;
+            await call('forget', {index: this.index});
+        }
+        async sendReport(reportId, data) {
+            if (!this.opened) throw new DOMException('The device must be opened first.', 'InvalidStateError');
+            const bytes = new Uint8Array(ArrayBuffer.isView(data)
+                ? data.buffer.slice(data.byteOffset, data.byteOffset + data.byteLength) : data);
+            await call('send', {index: this.index, reportId, data: bytes});
+        }
+    }
+    const deviceOf = (described) => {
+        if (!known.has(described.index)) known.set(described.index, new DeviceDouble(described));
+        return known.get(described.index);
+    };
 
     class HidDouble extends EventTarget {
-        constructor() {
-            super();
-            this.devices = [];
-        }
         async getDevices() {
-            await ready;
-            return this.devices.filter((d) => d.granted && !d.unplugged);
+            const all = await call('list');
+            return all.filter((d) => d.granted && !d.unplugged).map(deviceOf);
         }
-        async requestDevice(options) {
-            await ready;
+    }
+    if (inWindow) {
+        HidDouble.prototype.requestDevice = async function requestDevice(options) {
             if (!navigator.userActivation || !navigator.userActivation.isActive) {
                 throw new DOMException('Must be handling a user gesture to show a permission request.', 'SecurityError');
             }
-            const filters = (options && options.filters) || [];
-            const offered = this.devices.filter((d) => !d.unplugged &&
-                filters.some((f) => f.vendorId === d.vendorId && (f.productId === undefined || f.productId === d.productId)));
-            for (const d of offered) d.granted = true;
-            return offered.slice(0, 1);
-        }
+            return (await call('grant', {filters: (options && options.filters) || []})).map(deviceOf);
+        };
     }
-
-    class DeviceDouble extends EventTarget {
-        constructor(sim, spec) {
-            super();
-            this.sim = sim;
-            this.spec = spec;
-            this.vendorId = spec.vendorId === undefined ? VENDOR_ID : spec.vendorId;
-            this.productId = spec.productId === undefined ? 2 : spec.productId;
-            this.productName = this.productId === 1 ? 'DIALPUCK' : 'VexoBOX';
-            this.granted = !!spec.granted;
-            this.opened = false;
-            this.unplugged = false;
-            this.sent = [];  // every sendReport: {reportId, length}
-            const inputBytes = spec.inputBytes || 60;
-            const outputBytes = spec.outputBytes || 60;
-            this.inputBytes = inputBytes;
-            // Numbered reports: the ID is the one byte beyond the items.
-            this.collections = [{usagePage: 0xFF00, usage: 1, type: 1, children: [],
-                inputReports: [{reportId: 2, items: [{reportSize: 8, reportCount: inputBytes - 1}]}],
-                outputReports: [{reportId: 1, items: [{reportSize: 8, reportCount: outputBytes - 1}]}],
-                featureReports: []}];
-            this.unit = sim.ccall('simDoubleCreate', 'number',
-                ['number', 'number', 'number', 'number', 'number', 'number', 'number'],
-                [this.productId, spec.unitMode || 0, spec.attachedType === undefined ? 3 : spec.attachedType,
-                 spec.escHardwareId >>> 0, spec.escFirmwareVersion === undefined ? 0x0105 : spec.escFirmwareVersion,
-                 inputBytes, outputBytes]);
-            if (spec.fault) this.setFault(spec.fault);
-            this.buffer = sim._malloc(64);
-        }
-        setFault(fault) {
-            this.sim.ccall('simDoubleFault', null, ['number', 'number', 'number', 'number', 'number'],
-                [this.unit, fault.kind, fault.command, fault.block === undefined ? 0xFFFFFFFF : fault.block,
-                 fault.errorCode || 0]);
-        }
-        async open() {
-            await ready;
-            if (this.unplugged) throw new DOMException('Failed to open the device.', 'NotFoundError');
-            if (this.spec.refuseOpen) throw new DOMException('Failed to open the device.', 'NotAllowedError');
-            this.opened = true;
-        }
-        async close() { this.opened = false; }
-        async sendReport(reportId, data) {
-            if (!this.opened) throw new DOMException('The device must be opened first.', 'InvalidStateError');
-            const bytes = new Uint8Array(ArrayBuffer.isView(data) ? data.buffer.slice(data.byteOffset, data.byteOffset + data.byteLength) : data);
-            this.sent.push({reportId, length: bytes.length});
-            const report = new Uint8Array(1 + bytes.length);
-            report[0] = reportId;
-            report.set(bytes, 1);
-            const pointer = this.sim._malloc(report.length);
-            this.sim.HEAPU8.set(report, pointer);
-            const taken = this.sim.ccall('simDoubleWrite', 'number', ['number', 'number', 'number', 'number'],
-                [this.unit, pointer, report.length, performance.now()]);
-            this.sim._free(pointer);
-            if (!taken) throw new DOMException('Failed to write the report.', 'NotAllowedError');
-            queueMicrotask(() => this.deliver());
-        }
-        // Hands out every reply that is due, and comes back when the next one will be.
-        deliver() {
-            if (!this.opened || this.unplugged) return;
-            for (;;) {
-                const outcome = this.sim.ccall('simDoubleRead', 'number', ['number', 'number', 'number', 'number'],
-                    [this.unit, this.buffer, this.inputBytes, performance.now()]);
-                if (outcome === 0) {
-                    const reply = this.sim.HEAPU8.slice(this.buffer, this.buffer + this.inputBytes);
-                    const event = new Event('inputreport');
-                    event.device = this;
-                    event.reportId = reply[0];
-                    event.data = new DataView(reply.buffer, 1);
-                    this.dispatchEvent(event);
-                    continue;
-                }
-                if (outcome === 2) {
-                    const readyAt = this.sim.ccall('simDoubleReadyAtMs', 'number', [], []);
-                    if (readyAt >= 0) setTimeout(() => this.deliver(), Math.max(0, Math.ceil(readyAt - performance.now())));
-                }
-                return;
-            }
-        }
-    }
-
     const hid = new HidDouble();
-    Object.defineProperty(Navigator.prototype, 'hid', {get: () => hid, configurable: true});
+    Object.defineProperty(Object.getPrototypeOf(navigator), 'hid', {get: () => hid, configurable: true});
 
-    window.hidDouble = {
-        ready: ready.then(() => {
-            return true;
-        }),
-        async plug(spec, announce) {
-            const sim = await ready;
-            const device = new DeviceDouble(sim, spec);
-            hid.devices.push(device);
-            if (announce) {
-                const event = new Event('connect');
-                event.device = device;
-                hid.dispatchEvent(event);
-            }
-            return hid.devices.length - 1;
-        },
-        unplug(index) {
-            const device = hid.devices[index];
-            device.unplugged = true;
-            device.opened = false;
-            device.sim.ccall('simDoubleVanish', null, ['number'], [device.unit]);
-            const event = new Event('disconnect');
-            event.device = device;
-            hid.dispatchEvent(event);
-        },
-        flash(index, length) {
-            const device = hid.devices[index];
-            const pointer = device.sim.ccall('simDoubleFlash', 'number', ['number'], [device.unit]);
-            return Array.from(device.sim.HEAPU8.subarray(pointer, pointer + length));
-        },
-        requests(index, command) {
-            const device = hid.devices[index];
-            return device.sim.ccall('simDoubleRequests', 'number', ['number', 'number'], [device.unit, command]);
-        },
-        sent(index) { return hid.devices[index].sent; },
-        // Each request's command and times, for the pauses between them.
-        transcript(index) {
-            const device = hid.devices[index];
-            const call = (name, request) => device.sim.ccall(name, 'number', ['number', 'number'], [device.unit, request]);
-            const count = device.sim.ccall('simDoubleTranscriptLength', 'number', ['number'], [device.unit]);
-            const rows = [];
-            for (let i = 0; i < count; ++i) {
-                rows.push({command: call('simDoubleRequestCommand', i), receivedAt: call('simDoubleReceivedAtMs', i),
-                           sentAt: call('simDoubleSentAtMs', i)});
-            }
-            return rows;
-        },
+    const fire = (target, type, fields) => {
+        const event = new Event(type);
+        Object.assign(event, fields);
+        target.dispatchEvent(event);
     };
-    for (const spec of units || []) window.hidDouble.plug(spec, false);
+    channel.onmessage = (event) => {
+        const m = event.data;
+        if (m.to !== me && m.to !== '*') return;
+        if (m.id !== undefined) {
+            const pending = waiting.get(m.id);
+            waiting.delete(m.id);
+            if (!pending) return;
+            if (m.error) pending.reject(new DOMException(m.error.message, m.error.name));
+            else pending.resolve(m.result);
+            return;
+        }
+        if (m.event === 'connect') {
+            fire(hid, 'connect', {device: deviceOf(m.device)});
+        } else if (m.event === 'disconnect') {
+            const device = deviceOf(m.device);
+            device.opened = false;
+            fire(hid, 'disconnect', {device});
+        } else if (m.event === 'input') {
+            const device = known.get(m.index);
+            if (device && device.opened) {
+                fire(device, 'inputreport', {device, reportId: m.reportId, data: new DataView(m.data.buffer)});
+            }
+        }
+    };
+
+    if (!inWindow) return;
+    const onUnit = (op) => (index, fields) => call(op, {index, ...fields});
+    window.hidDouble = {
+        ready,
+        plug: (spec) => call('plug', {spec}),
+        // dropPermission: the browser forgets the grant at the unplug.
+        unplug: (index, dropPermission = false) => onUnit('unplug')(index, {dropPermission}),
+        flood: (index, count) => onUnit('flood')(index, {count}),
+        flash: (index, length) => onUnit('flash')(index, {length}),
+        requests: (index, command) => onUnit('requests')(index, {command}),
+        sent: (index) => onUnit('sent')(index),
+        // Each request's command and times, for the pauses between them.
+        transcript: (index) => onUnit('transcript')(index),
+    };
 }
 
-module.exports = {installHidDouble};
+if (typeof window === 'undefined') installHidDouble(null);

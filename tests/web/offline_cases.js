@@ -6,7 +6,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const {execFileSync} = require('child_process');
-const {startServer} = require('./serve.js');
+const {startServer, withWorkerHid} = require('./serve.js');
 
 const ROOT = path.resolve(__dirname, '..', '..');
 const MAKE_OFFLINE = path.join(ROOT, 'web', 'make_offline.js');
@@ -14,11 +14,11 @@ const WORKER_TEMPLATE = path.join(ROOT, 'web', 'page', 'service_worker.js');
 const PNG_SIGNATURE = '89504e470d0a1a0a';
 
 function addOfflineCases(test, rig) {
-    const {PAGE_DIR, TEST_DIR, STATE_MS, WHOLE_UPDATE_MS, shown, unitOf, waitFor, waitForStatus, startUpdate,
+    const {PAGE_DIR, TEST_DIRS, STATE_MS, WHOLE_UPDATE_MS, shown, unitOf, waitFor, waitForStatus, startUpdate,
            wholeUpdate, expectEqual, expectTrue} = rig;
 
     async function serveSite() {
-        const server = await startServer(PAGE_DIR, TEST_DIR);
+        const server = await startServer(PAGE_DIR, TEST_DIRS);
         const base = `http://127.0.0.1:${server.address().port}/`;
         const stop = () => new Promise((resolve) => {
             if (!server.listening) return resolve();
@@ -69,7 +69,7 @@ function addOfflineCases(test, rig) {
     test('offline 1: opened once, the page starts with its server gone and ?sim=60 runs a whole update', async ({openAt}) => {
         const site = await serveSite();
         try {
-            const page = await openAt(site.base, {noHid: true, beforeLoad: () => {
+            const page = await openAt(site.base, {hid: 'real', query: '', beforeLoad: () => {
                 const persist = StorageManager.prototype.persist;
                 StorageManager.prototype.persist = function () {
                     window.persistCalls = (window.persistCalls || 0) + 1;
@@ -93,8 +93,16 @@ function addOfflineCases(test, rig) {
     test('offline 2: a granted unit is identified and updated as online, every page file from the cache', async ({openAt}) => {
         const site = await serveSite();
         try {
-            const page = await openAt(site.base, {units: [unitOf(60)]});
+            // The service worker keeps only the page's own worker.js, so the double is put into the
+            // cached one, as the test server puts it into the one it serves.
+            const page = await openAt(site.base, {units: [unitOf(60)], cookies: {'worker-hid': 'real'}});
             await workerReady(page);
+            const worker = withWorkerHid(fs.readFileSync(path.join(PAGE_DIR, 'worker.js'), 'utf8'), 'double');
+            await page.evaluate(async (source) => {
+                const cache = await caches.open((await caches.keys())[0]);
+                await cache.put(new URL('worker.js', location.href),
+                    new Response(source, {headers: {'Content-Type': 'text/javascript'}}));
+            }, worker);
             site.server.pageOffline = true;  // the double's files (/test/) are still served
             await page.reload();
             await wholeUpdate(page, 60);
@@ -110,7 +118,7 @@ function addOfflineCases(test, rig) {
         const site = await serveSite();
         const second = secondBuild();
         try {
-            const first = await openAt(site.base, {noHid: true, query: '?sim=60'});
+            const first = await openAt(site.base, {hid: 'real', query: '?sim=60'});
             await workerReady(first);
             await first.reload();
             expectEqual(await controlled(first), true, 'the page served by its service worker');
@@ -160,6 +168,7 @@ function addOfflineCases(test, rig) {
         // Chromium installs nothing from an incognito context: the browser's own, normal one.
         const page = await browser.newPage();
         try {
+            await page.setCookie({name: 'worker-hid', value: 'real', url: site.base});
             await page.goto(site.base);
             await workerReady(page);
             await page.reload();

@@ -1,6 +1,6 @@
 // The simulated unit for the browser tests' navigator.hid stand-in (tests/web/hid_double.js): the
-// same model of the unit as everywhere else, driven by the window's clock. Every unit keeps its
-// flash and its transcript, which the tests read back.
+// same model of the unit as everywhere else, driven by the clock of the worker that holds it
+// (hid_units.js). Every unit keeps its flash and its transcript, which the tests read back.
 #include "sim/sim_unit.h"
 
 #include <emscripten.h>
@@ -89,7 +89,7 @@ EMSCRIPTEN_KEEPALIVE int simDoubleTranscriptLength(int index) {
 }
 
 // One request of the transcript: its command code (-1 past the end), and when it came and when its
-// reply went out, in milliseconds of the window's clock.
+// reply went out, in milliseconds of that worker's clock.
 EMSCRIPTEN_KEEPALIVE int simDoubleRequestCommand(int index, int request) {
     SimUnit* unit = unitAt(index);
     if (unit == nullptr || request < 0 || static_cast<std::size_t>(request) >= unit->transcript.size()) return -1;

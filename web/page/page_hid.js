@@ -1,16 +1,23 @@
-// The window's side of the page's HID port: navigator.hid, on behalf of the core in the worker.
-// The worker asks (list, open, write, close) and the window answers; input reports with the reply
-// ID are forwarded as they arrive, from the moment a device is opened, so that none is missed
-// between a request and its reply. Report lengths are counted as the Windows HID parser counts
-// them: the largest report of each kind, plus one byte for the report ID when reports are numbered.
+// The page's devices, in its worker: the worker's own navigator.hid on behalf of the core's HID
+// port (web/hid_port_web.cpp reaches it as Module.webHid). It lists the granted units, opens,
+// writes, keeps the input reports with the reply ID from the moment a device is opened (so that
+// none is missed between a request and its reply) and watches the units go. Report lengths are
+// counted as the Windows HID parser counts them: the largest report of each kind, plus one byte for
+// the report ID when reports are numbered. The window loads this file only for the chooser's
+// filters.
 'use strict';
 const UNIT_VENDOR_ID = 0x2F1E;
 const UNIT_FILTERS = [{vendorId: UNIT_VENDOR_ID, productId: 1}, {vendorId: UNIT_VENDOR_ID, productId: 2}];
 const REPLY_REPORT_ID = 2;
 const REQUEST_REPORT_ID = 1;
 // HidOpenFailure in device/hid_port.h; TransferOutcome in web/hid_port_web.cpp.
-const OPEN_OK = 0, OPEN_NOT_FOUND = 1, OPEN_ACCESS_DENIED = 2, OPEN_OTHER = 4;
-const DEVICE_GONE = 2, TRANSFER_FAILED = 3;
+const OPEN_OK = 0, OPEN_NOT_FOUND = 1, OPEN_ACCESS_DENIED = 2, OPEN_BUSY = 3, OPEN_OTHER = 4;
+const TRANSFER_DONE = 0, TIMED_OUT = 1, DEVICE_GONE = 2, TRANSFER_FAILED = 3;
+// As many unread reports as the HID class driver keeps for a reader; the oldest go first.
+const QUEUED_REPORTS = 32;
+// One unit for every tab and window of the page's origin: held from the first open until the
+// link is closed.
+const UNIT_LOCK_NAME = 'quenlor-programming-unit';
 
 function reportBytes(reports) {
     let largest = 0;
@@ -43,13 +50,65 @@ function isProgrammingUnit(device) {
     return device.vendorId === UNIT_VENDOR_ID && (device.productId === 1 || device.productId === 2);
 }
 
-class PageHid {
-    constructor(hid, post) {
+function withTimeout(promise, timeoutMs, onTimeout) {
+    return new Promise((resolve) => {
+        const timer = setTimeout(() => resolve(onTimeout), timeoutMs);
+        promise.then((value) => {
+            clearTimeout(timer);
+            resolve(value);
+        });
+    });
+}
+
+// The Web Lock of the unit. take() gets it now or not at all; wait() gets it once the other tab
+// lets go, then calls onFreed.
+class UnitLock {
+    constructor(locks) {
+        this.locks = locks;
+        this.state = 'free';  // 'held', 'waiting'
+        this.release = null;
+    }
+
+    hold(resolve) {
+        this.state = 'held';
+        resolve(true);
+        return new Promise((release) => { this.release = release; });
+    }
+
+    take() {
+        if (this.state === 'held' || !this.locks) return Promise.resolve(true);
+        return new Promise((resolve) => {
+            this.locks.request(UNIT_LOCK_NAME, {ifAvailable: true}, (lock) => (lock ? this.hold(resolve) : resolve(false)))
+                .catch(() => resolve(false));
+        });
+    }
+
+    wait(onFreed) {
+        if (this.state !== 'free' || !this.locks) return;
+        this.state = 'waiting';
+        this.locks.request(UNIT_LOCK_NAME, () => this.hold(onFreed)).catch(() => { this.state = 'free'; });
+    }
+
+    let() {
+        if (this.state !== 'held') return;
+        this.state = 'free';
+        const release = this.release;
+        this.release = null;
+        if (release) release();
+    }
+}
+
+class UnitHid {
+    constructor(hid, locks) {
         this.hid = hid;
-        this.post = post;           // (message, transfer) to the worker
+        this.lock = new UnitLock(locks);
         this.numbers = new Map();   // HIDDevice -> number
         this.devices = new Map();   // number -> HIDDevice
         this.listeners = new Map(); // number -> inputreport listener of an opened device
+        this.queues = new Map();    // number -> input reports not read yet, of an opened device
+        this.readers = new Map();   // number -> resolve of the read waiting for a report
+        this.goneDevices = new Set();
+        this.listed = [];
         this.nextNumber = 0;
     }
 
@@ -62,81 +121,129 @@ class PageHid {
         return this.numbers.get(device);
     }
 
-    async list() {
+    // The granted and attached units, as {number, name}; null when the browser gives no list.
+    async units() {
         let devices;
         try {
             devices = await this.hid.getDevices();
         } catch (error) {
             return null;
         }
-        return devices.filter(isProgrammingUnit).map((device) => ({
+        return devices.filter(isProgrammingUnit).map((device) => ({number: this.numberOf(device), name: device.productName}));
+    }
+
+    // The core's list: their count, or -1; each one is then read with field.
+    async list() {
+        let devices;
+        try {
+            devices = await this.hid.getDevices();
+        } catch (error) {
+            return -1;
+        }
+        this.listed = devices.filter(isProgrammingUnit).map((device) => ({
             number: this.numberOf(device), vendorId: device.vendorId, productId: device.productId,
             ...reportLengths(device),
         }));
+        return this.listed.length;
     }
+
+    field(index, field) {
+        const d = this.listed[index];
+        return d ? [d.number, d.vendorId, d.productId, d.inputBytes, d.outputBytes][field] : 0;
+    }
+
+    openCount() { return this.queues.size; }
 
     async open(number) {
         const device = this.devices.get(number);
         if (!device) return OPEN_NOT_FOUND;
+        if (this.lock.state !== 'held') return OPEN_BUSY;
+        const queue = [];
+        this.queues.set(number, queue);
         if (!this.listeners.has(number)) {
             const listener = (event) => {
                 if (event.reportId !== REPLY_REPORT_ID) return;
-                const data = new Uint8Array(event.data.buffer.slice(event.data.byteOffset,
-                                                                    event.data.byteOffset + event.data.byteLength));
-                this.post({type: 'input', number, data}, [data.buffer]);
+                if (queue.length === QUEUED_REPORTS) queue.shift();
+                queue.push(new Uint8Array(event.data.buffer, event.data.byteOffset, event.data.byteLength).slice());
+                this.wake(number, TRANSFER_DONE);
             };
             // Listening starts before the device is opened: no reply can slip by.
             device.addEventListener('inputreport', listener);
             this.listeners.set(number, listener);
         }
+        this.goneDevices.delete(number);
         if (device.opened) return OPEN_OK;
         try {
             await device.open();
             return OPEN_OK;
         } catch (error) {
-            this.forget(number);
+            this.stopListening(number);
             if (error && (error.name === 'NotAllowedError' || error.name === 'SecurityError')) return OPEN_ACCESS_DENIED;
             if (error && error.name === 'NotFoundError') return OPEN_NOT_FOUND;
             return OPEN_OTHER;
         }
     }
 
-    forget(number) {
+    stopListening(number) {
         const device = this.devices.get(number);
         const listener = this.listeners.get(number);
         if (device && listener) device.removeEventListener('inputreport', listener);
         this.listeners.delete(number);
+        this.queues.delete(number);
     }
 
     close(number) {
         const device = this.devices.get(number);
-        this.forget(number);
+        this.stopListening(number);
+        this.wake(number, DEVICE_GONE);
         if (device && device.opened) device.close().catch(() => {});
     }
 
-    async write(number, bytes) {
+    gone(number) { return this.goneDevices.has(number); }
+
+    discard(number) {
+        const queue = this.queues.get(number);
+        if (queue) queue.length = 0;
+    }
+
+    async write(number, bytes, timeoutMs) {
         const device = this.devices.get(number);
-        if (!device || !device.opened) return DEVICE_GONE;
-        try {
-            await device.sendReport(REQUEST_REPORT_ID, bytes);
-            return 0;
-        } catch (error) {
-            return device.opened ? TRANSFER_FAILED : DEVICE_GONE;
-        }
+        if (!device || !device.opened || this.goneDevices.has(number)) return DEVICE_GONE;
+        const sent = device.sendReport(REQUEST_REPORT_ID, bytes).then(() => TRANSFER_DONE,
+            () => (device.opened ? TRANSFER_FAILED : DEVICE_GONE));
+        return withTimeout(sent, timeoutMs, TIMED_OUT);
     }
 
-    // The worker's requests: {op, id, …}; each is answered with {type: 'hidReply', id, result}.
-    async handle(request) {
-        let result = null;
-        switch (request.op) {
-            case 'list': result = await this.list(); break;
-            case 'open': result = await this.open(request.number); break;
-            case 'write': result = await this.write(request.number, request.bytes); break;
-            case 'close': this.close(request.number); return;
-        }
-        this.post({type: 'hidReply', id: request.id, result});
+    async read(number, timeoutMs) {
+        const queue = this.queues.get(number);
+        if (!queue || this.goneDevices.has(number)) return DEVICE_GONE;
+        if (queue.length > 0) return queue.shift();
+        const arrived = new Promise((resolve) => this.readers.set(number, resolve));
+        const outcome = await withTimeout(arrived, timeoutMs, TIMED_OUT);
+        this.readers.delete(number);
+        if (outcome === TIMED_OUT || outcome === DEVICE_GONE) return outcome;
+        return queue.length > 0 ? queue.shift() : DEVICE_GONE;
     }
 
-    // The number of a device the page has seen; -1 for one it has not.
-    knownNumber(device) { return this.numbers.has(device) ? this.numbers.get(device) : -1; }
+    wake(number, value) {
+        const reader = this.readers.get(number);
+        if (reader) reader(value);
+    }
+
+    // A device went away: true when it was open.
+    disconnected(device) {
+        if (!this.numbers.has(device)) return false;
+        const number = this.numbers.get(device);
+        const wasOpen = this.queues.has(number);
+        this.goneDevices.add(number);
+        this.wake(number, DEVICE_GONE);
+        return wasOpen;
+    }
+
+    async forget(number) {
+        const device = this.devices.get(number);
+        if (!device || typeof device.forget !== 'function') return;
+        this.close(number);
+        await device.forget().catch(() => {});
+    }
 }

@@ -8,8 +8,9 @@ const PAGE_TEXTS = {
         update: 'Update',
         modelRow: 'ESC model',
         ok: 'OK', cancel: 'Cancel', yes: 'Yes', no: 'No',
-        noWebHid: 'This browser cannot reach USB HID devices (WebHID). Use Chrome, Edge or Opera 89 or later on a desktop ' +
-            'computer, or install the Windows program (quenlor-zephant-<model>.exe) or the command-line updater quenlor.',
+        noWebHid: 'This browser cannot reach USB HID devices (WebHID) from where the updater runs. Use Chrome or Edge 131 ' +
+            'or later on a desktop computer, or install the Windows program (quenlor-zephant-<model>.exe) or the ' +
+            'command-line updater quenlor.',
         notSecure: 'The updater only works on a page served over https or from localhost; this page was opened otherwise. ' +
             'Serve it over https, or use the Windows program or the command-line updater quenlor.',
         accessRefused: 'The browser was refused access to the programming unit.',
@@ -19,6 +20,21 @@ const PAGE_TEXTS = {
             'ZEPHANT 90 LV). Please look for an updater for your ESC at https://www.tessalux.example/updates.',
         simulated: 'Simulated programming unit: nothing is sent to real hardware.',
         failed: 'The updater could not be started.',
+        parts: 'A part of the page (worker.js, quenlor.js or quenlor.wasm) could not be loaded. Serve the whole folder ' +
+            'dist/web/ and load the page again.',
+        fromFile: 'A page opened from a file cannot start its worker. Serve the folder dist/web/ over https or from ' +
+            'localhost and open it there.',
+        framed: 'The updater does not run inside a page of another site. Open it in a tab of its own.',
+        unitInUse: 'The programming unit is in use in another tab or window of this page. Finish or close the page ' +
+            'there; this page takes the unit up as soon as it is free.',
+        severalUnits: 'More than one programming unit is connected, and the page cannot tell which one you chose. ' +
+            'Unplug all but the one to update, or let the browser forget the others:',
+        forget: 'Forget %s',
+        replugged: 'If the programming unit is not taken up again when you plug it back in, click Connect programming unit.',
+        standIn: 'This page was built with stand-in firmware images, not the maker\'s. It updates only the simulated ' +
+            'programming unit of the addresses with ?sim=; a real ESC needs a page built with the maker\'s images.',
+        progressName: 'Firmware transfer',
+        progressLine: '%p %  %t left',
         newVersion: 'A new version of this page is ready: it is used from the next time the page is loaded.',
     },
     de: {
@@ -27,8 +43,8 @@ const PAGE_TEXTS = {
         update: 'Update',
         modelRow: 'ESC-Modell',
         ok: 'OK', cancel: 'Abbrechen', yes: 'Ja', no: 'Nein',
-        noWebHid: 'Dieser Browser kann keine USB-HID-Geräte erreichen (WebHID). Verwenden Sie Chrome, Edge oder Opera ab ' +
-            'Version 89 auf einem Desktop-Computer, oder installieren Sie das Windows-Programm ' +
+        noWebHid: 'Dieser Browser kann USB-HID-Geräte (WebHID) dort nicht erreichen, wo der Updater läuft. Verwenden Sie ' +
+            'Chrome oder Edge ab Version 131 auf einem Desktop-Computer, oder installieren Sie das Windows-Programm ' +
             '(quenlor-zephant-<Modell>.exe) oder das Kommandozeilenprogramm quenlor.',
         notSecure: 'Der Updater funktioniert nur auf einer Seite, die über https oder von localhost geladen wurde. ' +
             'Laden Sie sie über https, oder verwenden Sie das Windows-Programm oder das Kommandozeilenprogramm quenlor.',
@@ -39,6 +55,24 @@ const PAGE_TEXTS = {
             'ZEPHANT 90 LV). Einen Updater für Ihren ESC finden Sie unter https://www.tessalux.example/updates.',
         simulated: 'Simuliertes Programmiergerät: es wird nichts an echte Hardware gesendet.',
         failed: 'Der Updater konnte nicht gestartet werden.',
+        parts: 'Ein Teil der Seite (worker.js, quenlor.js oder quenlor.wasm) konnte nicht geladen werden. Stellen Sie den ' +
+            'ganzen Ordner dist/web/ bereit und laden Sie die Seite erneut.',
+        fromFile: 'Eine aus einer Datei geöffnete Seite kann ihren Worker nicht starten. Stellen Sie den Ordner dist/web/ ' +
+            'über https oder von localhost bereit und öffnen Sie ihn dort.',
+        framed: 'Der Updater läuft nicht innerhalb der Seite einer anderen Website. Öffnen Sie ihn in einem eigenen Tab.',
+        unitInUse: 'Das Programmiergerät wird in einem anderen Tab oder Fenster dieser Seite verwendet. Beenden oder ' +
+            'schließen Sie die Seite dort; diese Seite übernimmt das Gerät, sobald es frei ist.',
+        severalUnits: 'Es ist mehr als ein Programmiergerät angeschlossen, und die Seite kann nicht erkennen, welches ' +
+            'Sie gewählt haben. Ziehen Sie alle bis auf das zu aktualisierende ab, oder lassen Sie den Browser die ' +
+            'anderen vergessen:',
+        forget: '%s vergessen',
+        replugged: 'Wird das Programmiergerät nach dem erneuten Einstecken nicht wieder übernommen, klicken Sie auf ' +
+            'Programmiergerät verbinden.',
+        standIn: 'Diese Seite wurde mit Platzhalter-Firmware-Images gebaut, nicht mit denen des Herstellers. Sie ' +
+            'aktualisiert nur das simulierte Programmiergerät der Adressen mit ?sim=; für einen echten ESC braucht es ' +
+            'eine Seite mit den Images des Herstellers.',
+        progressName: 'Firmware-Übertragung',
+        progressLine: '%p %  noch %t',
         newVersion: 'Eine neue Version dieser Seite ist bereit: sie wird ab dem nächsten Laden der Seite verwendet.',
     },
 };

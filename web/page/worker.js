@@ -1,150 +1,173 @@
-// The page's worker: runs the core (quenlor.js, WebAssembly) one call at a time, and gives it the
-// device through the window (Module.webHid) and the person through boxes the window shows
-// (Module.ask). Its timers keep their length while the page is in a background tab.
+// The page's worker: runs the core (quenlor.js, WebAssembly) one call at a time, reaches the unit
+// itself through its own navigator.hid (page_hid.js, Module.webHid) and the person through the
+// window, which shows what it is told and asks the boxes (Module.ask). No report crosses to the
+// window. Its timers keep their length while the page is in a background tab.
 'use strict';
-// The core of the page's own build (see page_offline.js).
-importScripts(`quenlor.js${self.location.search}`);
-
-// TransferOutcome of web/hid_port_web.cpp.
-const TIMED_OUT = 1, DEVICE_GONE = 2;
-let requestId = 0;
-const pendingReplies = new Map();  // request id -> resolve
-let pendingAnswer = null;
+// The window's messages: start {german, simModelIdByte, standInAllowed, labelsOnly}, evaluate {startUp},
+// update, answer {yes}, forget {number}.
 
 function post(message, transfer) { self.postMessage(message, transfer || []); }
 
-function askWindow(message, transfer) {
-    return new Promise((resolve) => {
-        const id = ++requestId;
-        pendingReplies.set(id, resolve);
-        post({type: 'hid', id, ...message}, transfer);
-    });
+function cannotStart(cause) { post({type: 'cannotStart', cause}); }
+
+let loaded = false;
+try {
+    // The page's own build of them (see page_offline.js).
+    importScripts(`page_hid.js${self.location.search}`, `quenlor.js${self.location.search}`);
+    loaded = true;
+} catch (error) {
+    cannotStart('parts');
 }
 
-function withTimeout(promise, timeoutMs, onTimeout) {
-    return new Promise((resolve) => {
-        const timer = setTimeout(() => resolve(onTimeout), timeoutMs);
-        promise.then((value) => {
-            clearTimeout(timer);
-            resolve(value);
-        });
-    });
-}
-
-const webHid = {
-    listed: [],
-    queues: new Map(),   // number -> input reports not read yet, of an opened device
-    readers: new Map(),  // number -> resolve of the read waiting for a report
-    goneDevices: new Set(),
-    async list() {
-        const listed = await askWindow({op: 'list'});
-        if (listed === null) return -1;
-        this.listed = listed;
-        return listed.length;
-    },
-    field(index, field) {
-        const d = this.listed[index];
-        return d ? [d.number, d.vendorId, d.productId, d.inputBytes, d.outputBytes][field] : 0;
-    },
-    async open(number) {
-        this.queues.set(number, []);
-        const failure = await askWindow({op: 'open', number});
-        if (failure === 0) this.goneDevices.delete(number);
-        else this.queues.delete(number);
-        return failure;
-    },
-    close(number) {
-        this.queues.delete(number);
-        this.wake(number, DEVICE_GONE);
-        post({type: 'hid', op: 'close', number});
-    },
-    gone(number) { return this.goneDevices.has(number); },
-    discard(number) {
-        const queue = this.queues.get(number);
-        if (queue) queue.length = 0;
-    },
-    async write(number, bytes, timeoutMs) {
-        return withTimeout(askWindow({op: 'write', number, bytes}, [bytes.buffer]), timeoutMs, TIMED_OUT);
-    },
-    async read(number, timeoutMs) {
-        const queue = this.queues.get(number);
-        if (!queue || this.goneDevices.has(number)) return DEVICE_GONE;
-        if (queue.length > 0) return queue.shift();
-        const arrived = new Promise((resolve) => this.readers.set(number, resolve));
-        const outcome = await withTimeout(arrived, timeoutMs, TIMED_OUT);
-        this.readers.delete(number);
-        if (outcome === TIMED_OUT || outcome === DEVICE_GONE) return outcome;
-        return queue.shift();
-    },
-    wake(number, value) {
-        const reader = this.readers.get(number);
-        if (reader) reader(value);
-    },
-    input(number, data) {
-        const queue = this.queues.get(number);
-        if (!queue) return;
-        queue.push(data);
-        this.wake(number, 0);
-    },
-    disconnected(number) {
-        const wasOpen = this.queues.has(number);
-        this.goneDevices.add(number);
-        this.wake(number, DEVICE_GONE);
-        return wasOpen;
-    },
-};
+// The core's catalogue: the status of an update under way.
+const MSG_PROGRESS_TITLE = 40029;
+const PERCENT_FULL = 100;
 
 let core = null;
+let hid = null;
+let sim = false;
+let standInBlocked = false;
 let calls = Promise.resolve();
 let updateRunning = false;
+let pendingAnswer = null;
+// The transfer as the window last heard of it: a message only when the percent moves.
+const transfer = {shownPercent: -1, startedAtMs: 0};
 
-// One call into the core at a time, in order.
-function queueCall(name, args) {
-    calls = calls.then(() => core.ccall(name, null, args.map(() => 'number'), args, {async: true}))
-        .catch((error) => post({type: 'fatal', text: String(error && error.stack || error)}));
+// One call into the core at a time, in order; steps of the worker's own go in the same queue.
+function enqueue(step) {
+    calls = calls.then(step).catch((error) => post({type: 'fatal', text: String(error && error.stack || error)}));
     return calls;
 }
+const callCore = (name, args) => core.ccall(name, null, args.map(() => 'number'), args, {async: true});
 
-async function start(message) {
-    core = await createQuenlor({
-        locateFile: (file, prefix) => `${prefix}${file}${self.location.search}`,
-        webHid,
-        post,
-        ask: (buttons, caption, text, sentence) => new Promise((resolve) => {
-            pendingAnswer = resolve;
-            post({type: 'ask', buttons, caption, text, sentence});
-        }),
+// The unit's lock goes when no device is open any more, so that another tab may take the unit.
+function letLockGoWhenIdle() {
+    if (hid && !updateRunning && hid.openCount() === 0) hid.lock.let();
+}
+
+// Looks at the granted units before the core may open one: none is opened while another tab holds
+// the unit, or while more than one is attached (the person's pick in the chooser cannot reach this
+// worker, and the wrong ESC must not be written).
+function evaluate(startUp) {
+    return enqueue(async () => {
+        if (!sim && hid.openCount() === 0) {
+            const units = await hid.units();
+            if (units !== null && units.length > 1) {
+                post({type: 'severalUnits', units});
+                return;
+            }
+            if (units !== null && units.length === 1 && !(await hid.lock.take())) {
+                post({type: 'unitInUse'});
+                hid.lock.wait(() => evaluate(1));
+                return;
+            }
+        }
+        await callCore('quenlorEvaluate', [startUp]);
+        letLockGoWhenIdle();
     });
-    queueCall('quenlorStart', [message.german ? 1 : 0, message.simModelIdByte || 0]);
-    queueCall('quenlorEvaluate', [1]);
-    calls.then(() => post({type: 'started', standIn: core.ccall('quenlorImagesAreStandIns', 'number', [], []) === 1}));
+}
+
+function removed(device) {
+    if (!hid.disconnected(device)) return;
+    enqueue(async () => {
+        await callCore('quenlorRemoved', []);
+        letLockGoWhenIdle();
+        // The browser may have forgotten the unit at the unplug; then it comes back unannounced.
+        post({type: 'removed'});
+    });
+}
+
+function progressOf(message) {
+    if (message.state === 'start') {
+        transfer.shownPercent = -1;
+        transfer.startedAtMs = performance.now();
+    }
+    if (message.state !== 'position') return message;
+    const percent = Math.floor(message.value * PERCENT_FULL / message.max);
+    if (percent === transfer.shownPercent) return null;
+    transfer.shownPercent = percent;
+    // Time left as quenlor reckons it: the time so far, spread over the part still to send.
+    const elapsedMs = performance.now() - transfer.startedAtMs;
+    const leftS = message.value >= message.max ? 0 : Math.floor(elapsedMs * (message.max - message.value) / message.value / 1000);
+    return {...message, percent, leftS};
+}
+
+// What the core tells the window, with the update's own status and a bounded flow of progress.
+function fromCore(message) {
+    if (message.type === 'progress') {
+        const shown = progressOf(message);
+        if (shown) post(shown);
+        return;
+    }
+    if (message.type === 'awake' && message.on) {
+        post({type: 'status', text: core.wideText(core.ccall('quenlorCatalogueText', 'number', ['number'], [MSG_PROGRESS_TITLE]))});
+    }
+    post(message);
+}
+
+// labelsOnly: no unit can be reached (no WebHID in the window, no secure context); the core
+// gives the rows their labels all the same.
+async function start(message) {
+    sim = message.simModelIdByte !== 0;
+    let devices = !message.labelsOnly;
+    if (devices && !sim) {
+        if (self.navigator.hid) {
+            hid = new UnitHid(self.navigator.hid, self.navigator.locks);
+            self.navigator.hid.addEventListener('connect', (event) => {
+                if (isProgrammingUnit(event.device)) evaluate(0);
+            });
+            self.navigator.hid.addEventListener('disconnect', (event) => removed(event.device));
+        } else {
+            post({type: 'noWorkerHid'});
+            devices = false;
+        }
+    }
+    try {
+        core = await createQuenlor({
+            locateFile: (file, prefix) => `${prefix}${file}${self.location.search}`,
+            webHid: hid,
+            post: fromCore,
+            ask: (buttons, caption, text, sentence) => new Promise((resolve) => {
+                pendingAnswer = resolve;
+                post({type: 'ask', buttons, caption, text, sentence});
+            }),
+        });
+    } catch (error) {
+        cannotStart('parts');
+        return;
+    }
+    const standIn = core.ccall('quenlorImagesAreStandIns', 'number', [], []) === 1;
+    standInBlocked = standIn && !sim && !message.standInAllowed;
+    post({type: 'started', standIn, standInBlocked});
+    enqueue(() => callCore('quenlorStart', [message.german ? 1 : 0, message.simModelIdByte || 0]));
+    if (devices) evaluate(1);
 }
 
 self.onmessage = (event) => {
     const message = event.data;
+    if (!loaded) return;
     switch (message.type) {
         case 'start': start(message); break;
-        case 'hidReply': {
-            const resolve = pendingReplies.get(message.id);
-            pendingReplies.delete(message.id);
-            if (resolve) resolve(message.result);
+        case 'answer':
+            if (pendingAnswer) {
+                const resolve = pendingAnswer;
+                pendingAnswer = null;
+                resolve(message.yes ? 1 : 0);
+            }
             break;
-        }
-        case 'input': webHid.input(message.number, message.data); break;
-        case 'answer': if (pendingAnswer) { const resolve = pendingAnswer; pendingAnswer = null; resolve(message.yes ? 1 : 0); } break;
-        case 'evaluate':
-            // The update holds the link: a unit that arrives meanwhile is not looked at.
-            if (!updateRunning) queueCall('quenlorEvaluate', [message.startUp ? 1 : 0]);
-            break;
-        case 'disconnected':
-            if (webHid.disconnected(message.number)) queueCall('quenlorRemoved', []);
+        // A unit that arrives during the update is looked at once the update call is over, as
+        // the core then finds the link.
+        case 'evaluate': if (core) evaluate(message.startUp ? 1 : 0); break;
+        case 'forget':
+            if (hid) enqueue(() => hid.forget(message.number)).then(() => evaluate(1));
             break;
         case 'update':
-            if (updateRunning) break;
+            if (!core || updateRunning || standInBlocked) break;
             updateRunning = true;
             post({type: 'busy', on: true});
-            queueCall('quenlorUpdate', []).then(() => {
+            enqueue(() => callCore('quenlorUpdate', [])).then(() => {
                 updateRunning = false;
+                letLockGoWhenIdle();
                 post({type: 'busy', on: false});
             });
             break;

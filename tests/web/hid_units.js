@@ -1,0 +1,167 @@
+// The programming units behind every navigator.hid double of one browser context (hid_double.js):
+// a shared worker that holds the simulated units (sim_double.js), so that a window and its worker,
+// or two tabs, reach one unit as they would reach one plugged-in device. The doubles talk to it over
+// a BroadcastChannel (a dedicated worker cannot reach a shared worker); every input report goes to
+// every double that opened the device, as WebHID gives it to every connection. The first window's
+// units are the context's; a later window's are ignored.
+'use strict';
+importScripts('sim_double.js');
+
+const CHANNEL = 'quenlor-hid-double';
+const VENDOR_ID = 0x2F1E;
+const channel = new BroadcastChannel(CHANNEL);
+const devices = [];
+let sim = null;
+let configured = false;
+
+const failure = (name, message) => ({name, message});
+const tell = (to, message) => channel.postMessage({to, ...message});
+const tellAll = (message) => channel.postMessage({to: '*', ...message});
+
+function described(d) {
+    return {index: d.index, vendorId: d.vendorId, productId: d.productId, productName: d.productName,
+            inputBytes: d.inputBytes, outputBytes: d.outputBytes, collections: d.spec.collections, granted: d.granted,
+            unplugged: d.unplugged};
+}
+
+function plug(spec, announce) {
+    const inputBytes = spec.inputBytes || 60;
+    const outputBytes = spec.outputBytes || 60;
+    const productId = spec.productId === undefined ? 2 : spec.productId;
+    const d = {index: devices.length, spec, inputBytes, outputBytes, productId,
+               vendorId: spec.vendorId === undefined ? VENDOR_ID : spec.vendorId,
+               productName: productId === 1 ? 'DIALPUCK' : 'VexoBOX', granted: !!spec.granted, unplugged: false,
+               openedBy: new Set(), sent: []};
+    d.unit = sim.ccall('simDoubleCreate', 'number', ['number', 'number', 'number', 'number', 'number', 'number', 'number'],
+        [productId, spec.unitMode || 0, spec.attachedType === undefined ? 3 : spec.attachedType, spec.escHardwareId >>> 0,
+         spec.escFirmwareVersion === undefined ? 0x0105 : spec.escFirmwareVersion, inputBytes, outputBytes]);
+    if (spec.fault) {
+        const f = spec.fault;
+        sim.ccall('simDoubleFault', null, ['number', 'number', 'number', 'number', 'number'],
+            [d.unit, f.kind, f.command, f.block === undefined ? 0xFFFFFFFF : f.block, f.errorCode || 0]);
+    }
+    d.buffer = sim._malloc(64);
+    devices.push(d);
+    // The browser announces only a device the origin may use.
+    if (announce && d.granted) tellAll({event: 'connect', device: described(d)});
+    return d.index;
+}
+
+function inputTo(d, reply) {
+    for (const client of d.openedBy) tell(client, {event: 'input', index: d.index, reportId: reply[0], data: reply.slice(1)});
+}
+
+// Hands out every reply that is due, and comes back when the next one will be.
+function deliver(d) {
+    if (d.unplugged) return;
+    for (;;) {
+        const outcome = sim.ccall('simDoubleRead', 'number', ['number', 'number', 'number', 'number'],
+            [d.unit, d.buffer, d.inputBytes, performance.now()]);
+        if (outcome === 0) {
+            inputTo(d, sim.HEAPU8.slice(d.buffer, d.buffer + d.inputBytes));
+            continue;
+        }
+        if (outcome === 2) {
+            const readyAt = sim.ccall('simDoubleReadyAtMs', 'number', [], []);
+            if (readyAt >= 0) setTimeout(() => deliver(d), Math.max(0, Math.ceil(readyAt - performance.now())));
+        }
+        return;
+    }
+}
+
+function send(d, from, reportId, bytes) {
+    if (d.unplugged || !d.openedBy.has(from)) throw failure('InvalidStateError', 'The device must be opened first.');
+    d.sent.push({reportId, length: bytes.length});
+    const report = new Uint8Array(1 + bytes.length);
+    report[0] = reportId;
+    report.set(bytes, 1);
+    const pointer = sim._malloc(report.length);
+    sim.HEAPU8.set(report, pointer);
+    const taken = sim.ccall('simDoubleWrite', 'number', ['number', 'number', 'number', 'number'],
+        [d.unit, pointer, report.length, performance.now()]);
+    sim._free(pointer);
+    if (!taken) throw failure('NotAllowedError', 'Failed to write the report.');
+    queueMicrotask(() => deliver(d));
+}
+
+function transcript(d) {
+    const call = (name, request) => sim.ccall(name, 'number', ['number', 'number'], [d.unit, request]);
+    const rows = [];
+    const count = sim.ccall('simDoubleTranscriptLength', 'number', ['number'], [d.unit]);
+    for (let i = 0; i < count; ++i) {
+        rows.push({command: call('simDoubleRequestCommand', i), receivedAt: call('simDoubleReceivedAtMs', i),
+                   sentAt: call('simDoubleSentAtMs', i)});
+    }
+    return rows;
+}
+
+// Each request names its double (from) and is answered to it alone.
+const OPERATIONS = {
+    hello: () => true,
+    list: () => devices.map(described),
+    grant: (m) => {
+        const offered = devices.filter((d) => !d.unplugged && m.filters.some((f) => f.vendorId === d.vendorId &&
+            (f.productId === undefined || f.productId === d.productId)));
+        for (const d of offered) d.granted = true;
+        return offered.slice(0, 1).map(described);
+    },
+    open: (m, d) => {
+        if (d.unplugged) throw failure('NotFoundError', 'Failed to open the device.');
+        if (d.spec.refuseOpen) throw failure('NotAllowedError', 'Failed to open the device.');
+        d.openedBy.add(m.from);
+    },
+    close: (m, d) => { d.openedBy.delete(m.from); },
+    forget: (m, d) => {
+        d.granted = false;
+        d.openedBy.clear();
+    },
+    send: (m, d) => send(d, m.from, m.reportId, m.data),
+    plug: (m) => plug(m.spec, true),
+    // dropPermission: the browser forgets the grant at the unplug, as Chromium may for a device
+    // without a serial number.
+    unplug: (m, d) => {
+        d.unplugged = true;
+        d.openedBy.clear();
+        sim.ccall('simDoubleVanish', null, ['number'], [d.unit]);
+        tellAll({event: 'disconnect', device: described(d)});
+        if (m.dropPermission) d.granted = false;
+    },
+    // Reports the unit sends of itself, as a hostile or confused device may.
+    flood: (m, d) => {
+        for (let i = 0; i < m.count; ++i) inputTo(d, new Uint8Array(d.inputBytes).fill(i & 0xFF, 1).fill(2, 0, 1));
+    },
+    flash: (m, d) => {
+        const pointer = sim.ccall('simDoubleFlash', 'number', ['number'], [d.unit]);
+        return Array.from(sim.HEAPU8.subarray(pointer, pointer + m.length));
+    },
+    requests: (m, d) => sim.ccall('simDoubleRequests', 'number', ['number', 'number'], [d.unit, m.command]),
+    sent: (m, d) => d.sent,
+    transcript: (m, d) => transcript(d),
+};
+
+const started = createSimDouble().then((module) => { sim = module; });
+
+channel.onmessage = async (event) => {
+    const m = event.data;
+    if (!m || !m.op || !OPERATIONS[m.op]) return;
+    await started;
+    // A double says hello until it is answered; the first window's units are in place before that.
+    if (m.op === 'hello' && !configured) return;
+    const d = m.index === undefined ? null : devices[m.index];
+    if (m.index !== undefined && !d) return tell(m.from, {id: m.id, error: failure('NotFoundError', 'No such device.')});
+    try {
+        tell(m.from, {id: m.id, result: OPERATIONS[m.op](m, d)});
+    } catch (error) {
+        tell(m.from, {id: m.id, error: error.name ? error : failure('OperationError', String(error))});
+    }
+};
+
+// Each window's double sends its units through its own port, which holds them until this worker
+// has started, so that they are in place before any double is answered.
+self.onconnect = (event) => {
+    event.ports[0].onmessage = async (message) => {
+        await started;
+        if (!configured) for (const spec of message.data.units || []) plug(spec, false);
+        configured = true;
+    };
+};
