@@ -15,7 +15,7 @@ const PNG_SIGNATURE = '89504e470d0a1a0a';
 
 function addOfflineCases(test, rig) {
     const {PAGE_DIR, TEST_DIRS, STATE_MS, WHOLE_UPDATE_MS, shown, unitOf, waitFor, waitForStatus, startUpdate,
-           wholeUpdate, expectEqual, expectTrue} = rig;
+           wholeUpdate, expectEqual} = rig;
 
     async function serveSite() {
         const server = await startServer(PAGE_DIR, TEST_DIRS);
@@ -28,21 +28,9 @@ function addOfflineCases(test, rig) {
         return {server, base, stop};
     }
 
-    // Bounded, since a promise inside the page may never settle.
-    async function within(what, promise, timeout = STATE_MS) {
-        let timer;
-        const late = new Promise((resolve, reject) => {
-            timer = setTimeout(() => reject(new Error(`${what}: not within ${timeout} ms`)), timeout);
-        });
-        try {
-            return await Promise.race([promise, late]);
-        } finally {
-            clearTimeout(timer);
-        }
-    }
-
     // The service worker in charge, its build in the cache.
-    const workerReady = (page) => within('the service worker', page.evaluate(() => navigator.serviceWorker.ready.then(() => true)));
+    const workerReady = (page) => waitFor(page, 'the service worker in charge',
+        () => navigator.serviceWorker.getRegistration().then((r) => !!(r && r.active)));
     const controlled = (page) => page.evaluate(() => navigator.serviceWorker.controller !== null);
     const cacheNames = (page) => page.evaluate(() => caches.keys());
     const buildOf = (folder) => fs.readFileSync(path.join(folder, 'index.html'), 'utf8').match(/\?build=([0-9a-f]+)/)[1];
@@ -50,11 +38,10 @@ function addOfflineCases(test, rig) {
 
     // What the page's dedicated worker says buildMark is (the second build's worker sets it).
     async function workerMark(page) {
-        const workers = await within('the page\'s worker', (async () => {
-            while (page.workers().length === 0) await new Promise((resolve) => setTimeout(resolve, 50));
-            return page.workers();
-        })());
-        return workers[0].evaluate(() => (self.buildMark === undefined ? 'first' : self.buildMark));
+        for (const deadline = Date.now() + STATE_MS; page.workers().length === 0 && Date.now() < deadline;) {
+            await new Promise((resolve) => setTimeout(resolve, 50));
+        }
+        return page.workers()[0].evaluate(() => (self.buildMark === undefined ? 'first' : self.buildMark));
     }
 
     // dist/web/ with one script changed, named after its new content as the build names it.
@@ -132,20 +119,19 @@ function addOfflineCases(test, rig) {
             await waitFor(other, 'the second build waiting',
                 () => navigator.serviceWorker.getRegistration().then((r) => !!(r && r.waiting)));
             // What the first page's status says when the second build begins to take over.
-            const takeOver = first.evaluate(() => navigator.serviceWorker.getRegistration().then((r) => new Promise((resolve) => {
-                if (!r.waiting) return resolve('no build waiting any more');
+            await first.evaluate(() => navigator.serviceWorker.getRegistration().then((r) => {
                 r.waiting.addEventListener('statechange', (event) => {
-                    if (event.target.state === 'activating') resolve(document.getElementById('status').textContent);
+                    if (event.target.state === 'activating') window.statusAtTakeOver = document.getElementById('status').textContent;
                 });
-            })));
+            }));
             expectEqual([await workerMark(first), await workerMark(other)], ['first', 'first'],
                 'the builds of the workers while the update runs');
             expectEqual([await newVersionLine(first), await newVersionLine(other)], [null, null],
                 'the new version announced during the update');
 
             await waitForStatus(first, shown(40032), WHOLE_UPDATE_MS);
-            expectEqual(await within('the second build\'s take-over', takeOver), shown(40032),
-                'the status when the second build took over');
+            await waitFor(first, 'the second build taking over', () => window.statusAtTakeOver !== undefined);
+            expectEqual(await first.evaluate(() => window.statusAtTakeOver), shown(40032), 'the status at the take-over');
             await waitFor(first, 'the new version line', () => !document.getElementById('new-version').hidden);
             expectEqual(await newVersionLine(first), await first.evaluate(() => PAGE_TEXTS.en.newVersion), 'the line');
             const firstBuild = buildOf(PAGE_DIR);

@@ -425,7 +425,7 @@ test('whole update while another tab is in front: the pauses keep their length',
 }, {long: true});
 
 require('./offline_cases.js').addOfflineCases(test, {PAGE_DIR, TEST_DIRS, STATE_MS, WHOLE_UPDATE_MS, shown, unitOf, waitFor,
-    waitForStatus, startUpdate, wholeUpdate, expectEqual, expectTrue});
+    waitForStatus, startUpdate, wholeUpdate, expectEqual});
 
 // ---- Running
 
