@@ -60,7 +60,8 @@ async function main() {
     const url = `http://127.0.0.1:${server.address().port}/?sim=60`;
     console.log(`serving dist/web/ at ${url}`);
     console.log('To install it as an app, open that address in Chrome or Edge and choose Install in the address bar.');
-    console.log('Opened once, the page works whole without a network, the simulated unit of ?sim= included.');
+    console.log('Opened once, the page works whole without a network, the simulated unit of ?sim= included;');
+    console.log('QUENLOR_WEB_PORT=<port> ./demo web keeps the same address from one demo to the next.');
     if (process.env.DISPLAY) {
         const browser = spawn(CHROMIUM, [`--app=${url}`], {stdio: 'ignore'});
         browser.on('exit', () => server.close());
