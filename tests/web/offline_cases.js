@@ -82,7 +82,7 @@ function addOfflineCases(test, rig) {
         try {
             // The service worker keeps only the page's own worker.js, so the double is put into the
             // cached one, as the test server puts it into the one it serves.
-            const page = await openAt(site.base, {units: [unitOf(60)], cookies: {'worker-hid': 'real'}});
+            const page = await openAt(site.base, {units: [unitOf(60)], cookies: {'worker-hid': 'real'}, countProgress: true});
             await workerReady(page);
             const worker = withWorkerHid(fs.readFileSync(path.join(PAGE_DIR, 'worker.js'), 'utf8'), 'double');
             await page.evaluate(async (source) => {

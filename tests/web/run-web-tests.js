@@ -11,6 +11,7 @@
 'use strict';
 const fs = require('fs');
 const path = require('path');
+const vm = require('vm');
 const puppeteer = require('puppeteer-core');
 const {startServer} = require('./serve.js');
 const {shown, withSteps, failureText} = require('./catalogue.js');
@@ -47,8 +48,11 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 // ---- Driving a page
 
 // hid: 'double' (in the window and the worker), 'none' (neither), 'windowOnly' (a worker without
-// WebHID) or 'real' (the browser's own). beforeLoad: a function run in the page before its scripts.
-async function preparePage(page, base, {units = [], hid = 'double', cookies = {}, beforeLoad = null} = {}) {
+// WebHID) or 'real' (the browser's own); wakeLockMs: a wake lock double granting after that long;
+// countProgress: window.progressValues records each position the worker tells the window;
+// beforeLoad: a function run in the page before its scripts.
+async function preparePage(page, base, {units = [], hid = 'double', cookies = {}, wakeLockMs, countProgress,
+                                        beforeLoad = null} = {}) {
     page.errors = page.errors || [];
     page.on('pageerror', (error) => page.errors.push(error.message));
     const workerHid = {double: 'double', none: 'none', windowOnly: 'none', real: 'real'}[hid];
@@ -60,20 +64,46 @@ async function preparePage(page, base, {units = [], hid = 'double', cookies = {}
     } else if (hid !== 'real') {
         await page.evaluateOnNewDocument(`${HID_DOUBLE}\ninstallHidDouble(${JSON.stringify(units)});`);
     }
+    if (wakeLockMs !== undefined) await page.evaluateOnNewDocument(installWakeLockDouble, wakeLockMs);
+    if (countProgress) {
+        await page.evaluateOnNewDocument(() => {
+            window.progressValues = [];
+            const PageWorker = window.Worker;
+            window.Worker = function CountingWorker(...args) {
+                const worker = new PageWorker(...args);
+                worker.addEventListener('message', (event) => {
+                    if (event.data.type === 'progress' && event.data.state === 'position') window.progressValues.push(event.data.value);
+                });
+                return worker;
+            };
+        });
+    }
     if (beforeLoad) await page.evaluateOnNewDocument(beforeLoad);
 }
 
-async function openPage(browser, base, {query = DOUBLE_QUERY, context = null, ...options} = {}) {
-    const ownContext = context || await browser.createBrowserContext();
-    const page = await ownContext.newPage();
+// address: another address than the page's own with query.
+async function openPage(browser, base, {query = DOUBLE_QUERY, address, ...options} = {}) {
+    const context = await browser.createBrowserContext();
+    const page = await context.newPage();
     await preparePage(page, base, options);
-    await page.goto(`${base}${query}`);
-    page.closeAll = () => ownContext.close();
-    page.context = ownContext;
+    await page.goto(address || `${base}${query}`);
+    page.closeAll = () => context.close();
     return page;
 }
 
-const pageText = (page, key) => page.evaluate((k) => PAGE_TEXTS[document.documentElement.lang][k], key);
+// The page's first frame, once it has loaded.
+async function waitForFrame(page) {
+    const deadline = Date.now() + STATE_MS;
+    while (page.frames().length < 2 && Date.now() < deadline) await sleep(POLL_MS);
+    const frame = page.frames()[1];
+    expectTrue(frame !== undefined, 'a frame in the page');
+    await waitFor(frame, 'the frame loaded', () => document.readyState === 'complete');
+    return frame;
+}
+
+// The page's own sentences, from its one place for them.
+const PAGE_TEXTS = vm.runInNewContext(`${fs.readFileSync(path.join(ROOT, 'web', 'page', 'page_texts.js'), 'utf8')}\nPAGE_TEXTS`);
+const pageText = (key, language = 'en') => PAGE_TEXTS[language][key];
 const text = (page, selector) => page.$eval(selector, (e) => e.textContent);
 
 // Polled from Node: page.evaluate runs at once even in a hidden page, whose own timers would wake
@@ -192,6 +222,11 @@ async function wholeUpdate(page, model, outputBytes = 60) {
     expectEqual(await page.$eval('#progress', (p) => p.hidden), true, 'progress hidden after the transfer');
     await expectFlashHoldsImage(page, model);
     await expectWireReports(page, outputBytes);
+    // The window hears of the transfer once per percent, each time with the bytes sent by then.
+    const values = await page.evaluate(() => window.progressValues);
+    const percents = values.map((v) => Math.floor(v * 100 / MODELS[model].bytes));
+    expectTrue(values.length <= 101 && new Set(percents).size === percents.length, `${values.length} positions, one per percent`);
+    expectEqual(values[values.length - 1], MODELS[model].bytes, 'the last position');
     return courseOf(page, model);
 }
 
@@ -252,8 +287,7 @@ for (const v of VERDICTS) {
         const page = await open({units: [v.unit]});
         if (v.box) {
             const box = await waitForBox(page);
-            const pageTexts = await page.evaluate(() => PAGE_TEXTS.en.noModel);
-            expectEqual([box.caption, box.text, box.buttons], [shown(40033), pageTexts, ['ok']], 'the box');
+            expectEqual([box.caption, box.text, box.buttons], [shown(40033), pageText('noModel'), ['ok']], 'the box');
             await answer(page, 'ok');
         }
         await waitForStatus(page, v.status);
@@ -280,7 +314,7 @@ test('report lengths come from the collections: 33-byte requests, 20-byte replie
 
 for (const model of [60, 140, 90]) {
     test(`whole update: ${MODELS[model].name}, the flash holds the image`, async ({open}) => {
-        const page = await open({units: [unitOf(model)]});
+        const page = await open({units: [unitOf(model)], countProgress: true});
         const course = await wholeUpdate(page, model);
         expectTrue(course.shortest >= STEP_PAUSE_MS, `a pause after a block of ${course.shortest.toFixed(2)} ms`);
     }, {long: true});
@@ -343,7 +377,7 @@ test('unplugged in the middle of the transfer: the block fails, nothing claims s
     const accepted = [failureText(40009, -2, ENODEV), failureText(40009, -3, ENODEV)];
     expectTrue(box.caption === shown(40002) && accepted.includes(box.text), `the failure box: ${JSON.stringify(box)}`);
     await answer(page, 'ok');
-    await waitForStatus(page, `${shown(40030)}\n\n${await pageText(page, 'replugged')}`);
+    await waitForStatus(page, `${shown(40030)}\n\n${pageText('replugged')}`);
     expectEqual(await updateEnabled(page), false, 'update enabled');
     await waitFor(page, 'leaving free again', () => {
         const event = new Event('beforeunload', {cancelable: true});
@@ -358,7 +392,7 @@ test('the open unit removed while ready: connection lost with the steps', async 
     const page = await open({units: [unitOf(60)]});
     await waitForStatus(page, shown(40000));
     await page.evaluate(() => window.hidDouble.unplug(0));
-    await waitForStatus(page, `${withSteps(40020)}\n\n${await pageText(page, 'replugged')}`);
+    await waitForStatus(page, `${withSteps(40020)}\n\n${pageText('replugged')}`);
     expectEqual(await updateEnabled(page), false, 'update enabled');
     expectEqual((await rows(page))['unit-version'], '0.0.0', 'rows');
 });
@@ -424,6 +458,219 @@ test('whole update while another tab is in front: the pauses keep their length',
     expectTrue(course.ratio < 1.5, `the update took ${course.ratio.toFixed(3)} times its floor (median ${course.median.toFixed(2)} ms)`);
 }, {long: true});
 
+// ---- Tabs, several units, and units coming and going around the boxes
+
+test('two tabs, one unit: the second waits, sends nothing, and takes the unit when the first lets go',
+    async ({open, openTab}) => {
+        const first = await open({units: [unitOf(60)]});
+        await waitForStatus(first, shown(40000));
+        const identifications = await first.evaluate(() => window.hidDouble.requests(0, 0x08));
+        const second = await openTab(first);
+        await waitForStatus(second, pageText('unitInUse'));
+        expectEqual(await second.evaluate(() => window.hidDouble.requests(0, 0x08)), identifications,
+            'identification requests while the other tab holds the unit');
+        expectEqual(await updateEnabled(second), false, 'update enabled in the waiting tab');
+        await first.close();
+        await waitForStatus(second, shown(40000));
+        expectEqual(await updateEnabled(second), true, 'update enabled once the unit is free');
+    });
+
+test('two units granted and attached: none is identified, and forgetting one takes the other', async ({open}) => {
+    const page = await open({units: [unitOf(60), unitOf(90)]});
+    await waitForStatus(page, pageText('severalUnits'));
+    const asked = await page.evaluate(async () => [await window.hidDouble.requests(0, 0x08), await window.hidDouble.requests(1, 0x08)]);
+    expectEqual(asked, [0, 0], 'identification requests to the two units');
+    expectEqual(await page.$$eval('#units button', (b) => b.map((x) => x.textContent)), ['Forget VexoBOX 1', 'Forget VexoBOX 2'],
+        'the buttons');
+    await page.click('#units button');
+    await waitForStatus(page, shown(40000));
+    expectEqual((await rows(page)).model, 'ZEPHANT 90 LV', 'the unit left');
+    expectEqual(await page.evaluate(() => window.hidDouble.requests(0, 0x08)), 0, 'identification requests to the forgotten unit');
+});
+
+test('unplugged while the warning is open: OK fails at the system lock, nothing claims success', async ({open}) => {
+    const page = await open({units: [unitOf(60)]});
+    await waitForStatus(page, shown(40000));
+    await page.click('#update');
+    await waitForBox(page);
+    await page.evaluate(() => window.hidDouble.unplug(0));
+    await answer(page, 'ok');
+    const box = await waitForBox(page);
+    expectEqual([box.caption, box.text], [shown(40002), failureText(40026, -2, ENODEV)], 'the failure box');
+    await answer(page, 'ok');
+    await waitForStatus(page, `${shown(40030)}\n\n${pageText('replugged')}`);
+});
+
+test('a unit plugged in again while the failure box is open is identified after it', async ({open}) => {
+    const page = await open({units: [unitOf(60, {fault: {kind: FAULT.ErrorReply, command: CMD.lock, errorCode: 0xE101}})]});
+    await waitForStatus(page, shown(40000));
+    await startUpdate(page);
+    await waitForBox(page);
+    await page.evaluate(() => window.hidDouble.unplug(0));
+    await page.evaluate((hwid) => window.hidDouble.plug({escHardwareId: hwid, granted: true}), FAMILY_A | 0x5A);
+    await answer(page, 'ok');
+    await waitForStatus(page, shown(40000));
+    expectEqual([await updateEnabled(page), (await rows(page)).model], [true, 'ZEPHANT 90 LV'], 'update enabled, model');
+});
+
+test('plugged in again after the browser dropped its permission: the status says to click Connect', async ({open}) => {
+    const page = await open({units: [unitOf(60)]});
+    await waitForStatus(page, shown(40000));
+    await page.evaluate(() => window.hidDouble.unplug(0, true));
+    await page.evaluate((hwid) => window.hidDouble.plug({escHardwareId: hwid, granted: false}), FAMILY_A | 0x3C);
+    await waitForStatus(page, `${withSteps(40020)}\n\n${pageText('replugged')}`);
+    await page.click('#connect');
+    await waitForStatus(page, shown(40000));
+});
+
+// ---- The screen wake lock
+
+// A wake lock whose request is granted after grantMs, released by the browser when the tab is
+// hidden; the page's visibility is the double's.
+function installWakeLockDouble(grantMs) {
+    const held = new Set();
+    const state = {visible: true, requests: 0, granted: 0};
+    window.wakeLockDouble = {state, held: () => held.size};
+    Object.defineProperty(Document.prototype, 'visibilityState', {get: () => (state.visible ? 'visible' : 'hidden')});
+    const change = (visible) => {
+        state.visible = visible;
+        if (!visible) for (const sentinel of [...held]) sentinel.release();
+        document.dispatchEvent(new Event('visibilitychange'));
+    };
+    Object.assign(window.wakeLockDouble, {hide: () => change(false), show: () => change(true)});
+    const wakeLock = {request: () => new Promise((resolve) => {
+        ++state.requests;
+        setTimeout(() => {
+            const sentinel = new EventTarget();
+            sentinel.release = async () => {
+                if (!held.delete(sentinel)) return;
+                sentinel.dispatchEvent(new Event('release'));
+            };
+            held.add(sentinel);
+            ++state.granted;
+            resolve(sentinel);
+        }, grantMs);
+    })};
+    Object.defineProperty(Navigator.prototype, 'wakeLock', {get: () => wakeLock});
+}
+
+const wakeState = (page) => page.evaluate(() => ({...window.wakeLockDouble.state, held: window.wakeLockDouble.held()}));
+
+test('wake lock granted after the update failed at once: released', async ({open}) => {
+    const page = await open({units: [unitOf(60, {fault: {kind: FAULT.FailWrite, command: CMD.lock}})], wakeLockMs: 500});
+    await waitForStatus(page, shown(40000));
+    await startUpdate(page);
+    await waitForBox(page);
+    await waitFor(page, 'the wake lock granted', () => window.wakeLockDouble.state.granted === 1);
+    expectEqual((await wakeState(page)).held, 0, 'wake locks held after the failure');
+});
+
+test('wake lock taken again when the tab is shown again during the transfer', async ({open}) => {
+    const page = await open({units: [unitOf(60)], wakeLockMs: 0});
+    await waitForStatus(page, shown(40000));
+    await startUpdate(page);
+    await waitFor(page, 'the wake lock held', () => window.wakeLockDouble.held() === 1);
+    await page.evaluate(() => window.wakeLockDouble.hide());
+    await page.evaluate(() => window.wakeLockDouble.show());
+    await waitFor(page, 'the wake lock held again', () => window.wakeLockDouble.held() === 1);
+    expectEqual((await wakeState(page)).requests, 2, 'requests');
+});
+
+// ---- Pages that cannot run
+
+const CANNOT_START = [
+    {label: 'quenlor.wasm missing', options: {cookies: {missing: 'quenlor.wasm'}}, cause: 'parts'},
+    {label: 'worker.js missing', options: {cookies: {missing: 'worker.js'}}, cause: 'parts'},
+    {label: 'opened from a file', options: {hid: 'real'}, fromFile: true, cause: 'fromFile'},
+];
+for (const c of CANNOT_START) {
+    test(`the page cannot start: ${c.label}`, async ({open}) => {
+        const page = await open({units: [unitOf(60)], ...c.options,
+                                 address: c.fromFile ? `file://${path.join(PAGE_DIR, 'index.html')}` : undefined});
+        await waitForStatus(page, `${pageText('failed')}\n${pageText(c.cause)}`);
+        expectEqual(await page.$eval('#connect', (b) => b.disabled), true, 'connect enabled');
+    });
+}
+
+const WITHOUT_WEBHID = [{label: 'none at all', hid: 'none'}, {label: 'in the window, not in workers', hid: 'windowOnly'}];
+for (const w of WITHOUT_WEBHID) {
+    test(`WebHID ${w.label}: the page names the browsers, keeps its labels`, async ({open}) => {
+        const page = await open({hid: w.hid});
+        await waitFor(page, 'the notice', () => !document.getElementById('notice').hidden);
+        expectEqual(await text(page, '#notice'), pageText('noWebHid'), 'the notice');
+        await waitFor(page, 'the row labels', () => document.getElementById('bootloader-label').textContent !== '');
+        expectEqual((await rows(page))['unit-name'], shown(40039), 'the first row\'s label');
+        expectEqual(await page.$eval('#connect', (b) => b.disabled), true, 'connect enabled');
+    });
+}
+
+const FRAMED = [
+    {label: 'by a server without the headers: the page refuses', headers: false},
+    {label: 'by a server with the headers: the browser shows no page', headers: true},
+];
+for (const f of FRAMED) {
+    test(`framed by another site, ${f.label}`, async ({open, framing}) => {
+        const page = await open({units: [unitOf(60)], address: framing(f.headers)});
+        const frame = await waitForFrame(page);
+        if (f.headers) {
+            expectEqual(await frame.$('#connect'), null, 'the page in the frame');
+            return;
+        }
+        await waitFor(frame, 'the refusal', () => document.getElementById('status').textContent !== '');
+        expectEqual(await text(frame, '#status'), pageText('framed'), 'the status');
+        expectEqual(await frame.$eval('#connect', (b) => b.disabled), true, 'connect enabled');
+        expectEqual(await frame.evaluate(() => window.hidDouble.requests(0, 0x08)), 0, 'identification requests');
+    });
+}
+
+test('a unit that sends reports of itself: only the newest 32 are kept', async ({open}) => {
+    const page = await open({units: [unitOf(60)]});
+    await waitForStatus(page, shown(40000));
+    await page.evaluate(() => window.hidDouble.flood(0, 100));
+    const worker = page.workers().find((w) => w.url().endsWith('/worker.js'));
+    const queued = () => worker.evaluate(() => [...(typeof hid === 'undefined' ? webHid : hid).queues.values()][0].length);
+    const deadline = Date.now() + STATE_MS;
+    while ((await queued()) < 32 && Date.now() < deadline) await sleep(POLL_MS);
+    await sleep(POLL_MS * 4);
+    expectEqual(await queued(), 32, 'reports queued');
+});
+
+// ---- Stand-in images
+
+const STAND_IN = [
+    {label: 'a unit, plain address: Update stays disabled', query: '', enabled: false},
+    {label: 'a unit, stand-in=allow: Update enabled', query: '?stand-in=allow', enabled: true},
+    {label: 'the simulated unit: Update enabled', query: '?sim=60', enabled: true, hid: 'none'},
+];
+for (const row of STAND_IN) {
+    test(`stand-in images, ${row.label}`, async ({open}) => {
+        const page = await open({units: [unitOf(60)], query: row.query, hid: row.hid});
+        await waitForStatus(page, shown(40000));
+        await waitFor(page, 'the notice', () => !document.getElementById('stand-in').hidden);
+        expectEqual(await text(page, '#stand-in'), pageText('standIn'), 'the notice');
+        await waitFor(page, 'the update button settled', (want) => !document.getElementById('update').disabled === want, row.enabled);
+    });
+}
+
+// ---- What the person sees during the update
+
+test('during the update: the running status from the OK, the bar from the lock, percent and time left', async ({open}) => {
+    const page = await open({units: [unitOf(60)]});
+    await waitForStatus(page, shown(40000));
+    expectEqual(await page.evaluate(() => [document.getElementById('status').getAttribute('aria-live'),
+        document.getElementById('progress').getAttribute('aria-label'),
+        document.getElementById('box').getAttribute('aria-labelledby')]), ['polite', 'Firmware transfer', 'box-caption'],
+    'the live status and the accessible names');
+    await startUpdate(page);
+    await waitForStatus(page, shown(40029));
+    await waitFor(page, 'the bar without a value', () => {
+        const p = document.getElementById('progress');
+        return !p.hidden && !p.hasAttribute('value');
+    });
+    await waitFor(page, 'a third of the image sent', () => document.getElementById('progress').value > 30000, null, 30000);
+    expectTrue(/^\d+ % {2}\d+:\d\d left$/.test(await text(page, '#progress-text')), `the line: ${await text(page, '#progress-text')}`);
+});
+
 require('./offline_cases.js').addOfflineCases(test, {PAGE_DIR, TEST_DIRS, STATE_MS, WHOLE_UPDATE_MS, shown, unitOf, waitFor,
     waitForStatus, startUpdate, wholeUpdate, expectEqual});
 
@@ -451,6 +698,10 @@ async function main() {
     }
     const server = await startServer(PAGE_DIR, TEST_DIRS);
     const base = `http://127.0.0.1:${server.address().port}/`;
+    // The page as a careless server serves it, for a frame of another site (localhost is another
+    // site than 127.0.0.1).
+    const plainServer = await startServer(PAGE_DIR, TEST_DIRS, 0, {securityHeaders: false});
+    const plainBase = `http://127.0.0.1:${plainServer.address().port}/`;
     const browsers = {en: await launch(false, 'en-US,en'), de: null, throttled: null};
     const pages = [];
     const track = (page) => (pages.push(page), page);
@@ -459,6 +710,15 @@ async function main() {
         // The offline cases serve the page themselves, each from an origin of its own.
         openAt: async (pageBase, options) => track(await openPage(browsers.en, pageBase, options)),
         browser: browsers.en,
+        // The page again in another tab of the same browser context, with the same units.
+        openTab: async (first) => {
+            const page = await first.browserContext().newPage();
+            await preparePage(page, base, {});
+            await page.goto(first.url());
+            return track(page);
+        },
+        framing: (headers) => `http://localhost:${server.address().port}/test/frame?src=` +
+            encodeURIComponent(`${headers ? base : plainBase}${DOUBLE_QUERY}`),
         openGerman: async (options) => {
             browsers.de = browsers.de || await launch(false, 'de-DE,de');
             return track(await openPage(browsers.de, base, options));
@@ -482,7 +742,7 @@ async function main() {
 
     let failed = 0;
     if (bench) {
-        const visible = await tools.open({units: [unitOf(60)]});
+        const visible = await tools.open({units: [unitOf(60)], countProgress: true});
         const hidden = await tools.openThrottled({units: [unitOf(60)]});
         const [a, b] = await Promise.all([wholeUpdate(visible, 60), (async () => {
             await waitForStatus(hidden.page, shown(40000));
@@ -524,6 +784,7 @@ async function main() {
     }
     for (const browser of Object.values(browsers)) if (browser) await browser.close();
     server.close();
+    plainServer.close();
     process.exit(failed === 0 ? 0 : 1);
 }
 
