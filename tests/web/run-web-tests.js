@@ -627,7 +627,7 @@ test('a unit that sends reports of itself: only the newest 32 are kept', async (
     const page = await open({units: [unitOf(60)]});
     await waitForStatus(page, shown(40000));
     await page.evaluate(() => window.hidDouble.flood(0, 100));
-    const worker = page.workers().find((w) => w.url().endsWith('/worker.js'));
+    const worker = page.workers().find((w) => new URL(w.url()).pathname.endsWith('/worker.js'));
     const queued = () => worker.evaluate(() => [...(typeof hid === 'undefined' ? webHid : hid).queues.values()][0].length);
     const deadline = Date.now() + STATE_MS;
     while ((await queued()) < 32 && Date.now() < deadline) await sleep(POLL_MS);
