@@ -24,10 +24,13 @@ async function precache() {
         for (const [file, hash] of Object.entries(FILES)) {
             const response = await fetch(new Request(new URL(file, SCOPE), {cache: 'no-store'}));
             if (!response.ok) throw new Error(`${file}: HTTP ${response.status}`);
-            if (await sha256(await response.clone().arrayBuffer()) !== hash) {
+            const body = await response.arrayBuffer();
+            if (await sha256(body) !== hash) {
                 throw new Error(`${file} is not the one of build ${BUILD} (the server changed while it was fetched)`);
             }
-            await cache.put(new URL(file, SCOPE), response);
+            // Kept as a plain answer: a server that redirected index.html to the folder would
+            // otherwise leave a redirected response, which a browser refuses as a page.
+            await cache.put(new URL(file, SCOPE), new Response(body, {status: response.status, headers: response.headers}));
         }
     } catch (error) {
         await caches.delete(name);
