@@ -51,6 +51,10 @@ function installHidDouble(units) {
             this.productId = described.productId;
             this.productName = described.productName;
             this.opened = false;
+            // The bench's stamps, one per request the unit took, in ms of this scope's clock: where
+            // the page's calls meet the unit (tests/bench/own_time.h).
+            this.stamps = [];
+            this.stampsHanded = 0;
             // Numbered reports: the ID is the one byte beyond the items.
             this.collections = described.collections || [{usagePage: 0xFF00, usage: 1, type: 1, children: [],
                 inputReports: [{reportId: 2, items: [{reportSize: 8, reportCount: described.inputBytes - 1}]}],
@@ -70,10 +74,28 @@ function installHidDouble(units) {
             await call('forget', {index: this.index});
         }
         async sendReport(reportId, data) {
+            const taken = performance.now();
             if (!this.opened) throw new DOMException('The device must be opened first.', 'InvalidStateError');
             const bytes = new Uint8Array(ArrayBuffer.isView(data)
                 ? data.buffer.slice(data.byteOffset, data.byteOffset + data.byteLength) : data);
-            await call('send', {index: this.index, reportId, data: bytes});
+            const {answering} = await call('send', {index: this.index, reportId, data: bytes});
+            this.stamps.push({command: bytes[0], taken, done: performance.now(), handed: 0, answering});
+        }
+        // A reply reached the page: the unit's share of its exchange, and a reply that was not
+        // ready at once was the unit's to finish until it fell due.
+        stampReply(answering, dueAt) {
+            const stamp = this.stamps[this.stampsHanded++];
+            if (!stamp) return;
+            const due = dueAt === null ? 0 : Math.max(0, dueAt - (performance.timeOrigin + stamp.done));
+            stamp.answering += answering + due;
+            stamp.handed = performance.now();
+        }
+        // From the first system lock on, as rows of six numbers in us (tests/bench/own_time.h).
+        stampRows() {
+            const first = this.stamps.findIndex((s) => s.command === 0x0B);
+            const us = (ms) => Math.round(ms * 1000);
+            return (first < 0 ? [] : this.stamps.slice(first))
+                .map((s) => [s.command, us(s.taken), us(s.done), 0, us(s.handed), us(s.answering)]);
         }
     }
     const deviceOf = (described) => {
@@ -105,6 +127,11 @@ function installHidDouble(units) {
     };
     channel.onmessage = (event) => {
         const m = event.data;
+        // The page's calls meet the unit in its worker; the window asks there for the stamps.
+        if (m.op === 'stamps' && !inWindow && known.has(m.index)) {
+            channel.postMessage({to: m.from, id: m.id, result: known.get(m.index).stampRows()});
+            return;
+        }
         if (m.to !== me && m.to !== '*') return;
         if (m.id !== undefined) {
             const pending = waiting.get(m.id);
@@ -123,6 +150,7 @@ function installHidDouble(units) {
         } else if (m.event === 'input') {
             const device = known.get(m.index);
             if (device && device.opened) {
+                device.stampReply(m.answering, m.dueAt);
                 fire(device, 'inputreport', {device, reportId: m.reportId, data: new DataView(m.data.buffer)});
             }
         }
@@ -141,6 +169,14 @@ function installHidDouble(units) {
         sent: (index) => onUnit('sent')(index),
         // Each request's command and times, for the pauses between them.
         transcript: (index) => onUnit('transcript')(index),
+        // The bench's measure of the update in the stamps of the page's worker, from its first
+        // system lock on: {error, ownRatio, line}.
+        async ownTime(index, label) {
+            const rows = await call('stamps', {index});
+            const text = await call('measure', {values: rows.flat(), count: rows.length, label});
+            const [head, line] = text.split('\t');
+            return head === 'error' ? {error: line} : {error: '', ownRatio: Number(head), line};
+        },
     };
 }
 

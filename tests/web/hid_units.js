@@ -41,28 +41,36 @@ function plug(spec, announce) {
             [d.unit, f.kind, f.command, f.block === undefined ? 0xFFFFFFFF : f.block, f.errorCode || 0]);
     }
     d.buffer = sim._malloc(64);
+    d.replyDueAt = null;
     devices.push(d);
     // The browser announces only a device the origin may use.
     if (announce && d.granted) tellAll({event: 'connect', device: described(d)});
     return d.index;
 }
 
-function inputTo(d, reply) {
-    for (const client of d.openedBy) tell(client, {event: 'input', index: d.index, reportId: reply[0], data: reply.slice(1)});
+// answering: the unit's own share of the exchange for the bench's stamps (tests/bench/own_time.h),
+// in ms; dueAt: when a reply that was not ready at once fell due, in ms since the epoch.
+function inputTo(d, reply, answering = 0, dueAt = null) {
+    for (const client of d.openedBy) {
+        tell(client, {event: 'input', index: d.index, reportId: reply[0], data: reply.slice(1), answering, dueAt});
+    }
 }
 
 // Hands out every reply that is due, and comes back when the next one will be.
 function deliver(d) {
     if (d.unplugged) return;
     for (;;) {
+        const answeringFrom = performance.now();
         const outcome = sim.ccall('simDoubleRead', 'number', ['number', 'number', 'number', 'number'],
-            [d.unit, d.buffer, d.inputBytes, performance.now()]);
+            [d.unit, d.buffer, d.inputBytes, answeringFrom]);
         if (outcome === 0) {
-            inputTo(d, sim.HEAPU8.slice(d.buffer, d.buffer + d.inputBytes));
+            inputTo(d, sim.HEAPU8.slice(d.buffer, d.buffer + d.inputBytes), performance.now() - answeringFrom, d.replyDueAt);
+            d.replyDueAt = null;
             continue;
         }
         if (outcome === 2) {
             const readyAt = sim.ccall('simDoubleReadyAtMs', 'number', [], []);
+            d.replyDueAt = readyAt >= 0 ? performance.timeOrigin + readyAt : null;
             if (readyAt >= 0) setTimeout(() => deliver(d), Math.max(0, Math.ceil(readyAt - performance.now())));
         }
         return;
@@ -77,11 +85,24 @@ function send(d, from, reportId, bytes) {
     report.set(bytes, 1);
     const pointer = sim._malloc(report.length);
     sim.HEAPU8.set(report, pointer);
+    const answeringFrom = performance.now();
     const taken = sim.ccall('simDoubleWrite', 'number', ['number', 'number', 'number', 'number'],
-        [d.unit, pointer, report.length, performance.now()]);
+        [d.unit, pointer, report.length, answeringFrom]);
+    const answering = performance.now() - answeringFrom;
     sim._free(pointer);
     if (!taken) throw failure('NotAllowedError', 'Failed to write the report.');
     queueMicrotask(() => deliver(d));
+    return {answering};
+}
+
+// The bench's measure of stamped exchanges (rows of six numbers, in us): "<ratio> TAB <line>" or
+// "error TAB <why>".
+function measure(values, count, label) {
+    const pointer = sim._malloc(Math.max(1, values.length) * 8);
+    sim.HEAPF64.set(values, pointer / 8);
+    const text = sim.ccall('simDoubleMeasureOwnTime', 'string', ['number', 'number', 'string'], [pointer, count, label]);
+    sim._free(pointer);
+    return text;
 }
 
 function transcript(d) {
@@ -137,6 +158,7 @@ const OPERATIONS = {
     requests: (m, d) => sim.ccall('simDoubleRequests', 'number', ['number', 'number'], [d.unit, m.command]),
     sent: (m, d) => d.sent,
     transcript: (m, d) => transcript(d),
+    measure: (m) => measure(m.values, m.count, m.label),
 };
 
 const started = createSimDouble().then((module) => { sim = module; });

@@ -2,11 +2,15 @@
 // same model of the unit as everywhere else, driven by the clock of the worker that holds it
 // (hid_units.js). Every unit keeps its flash and its transcript, which the tests read back.
 #include "sim/sim_unit.h"
+#include "tests/bench/own_time.h"
 
 #include <emscripten.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <deque>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -104,6 +108,32 @@ EMSCRIPTEN_KEEPALIVE double simDoubleSentAtMs(int index, int request) {
     SimUnit* unit = unitAt(index);
     if (unit == nullptr || request < 0 || static_cast<std::size_t>(request) >= unit->transcript.size()) return -1;
     return static_cast<double>(unit->transcript[static_cast<std::size_t>(request)].sentAtUs) / 1000.0;
+}
+
+// The bench's measure over one update's exchanges: rows of six numbers each, the command and then
+// the request taken, the request done, the reply asked (0: pushed), the reply handed and the unit's
+// answering, in microseconds of the page's worker's clock, which Chromium gives in steps of 100 us.
+// Returns "<own ratio> TAB <line>" or "error TAB <why>".
+EMSCRIPTEN_KEEPALIVE const char* simDoubleMeasureOwnTime(const double* rows, int count, const char* label) {
+    constexpr std::uint64_t STAMP_RESOLUTION_US = 100;
+    static std::string text;
+    std::vector<BenchExchange> exchanges;
+    for (int i = 0; i < count; ++i) {
+        const double* row = rows + 6 * i;
+        BenchExchange e;
+        e.command = static_cast<std::uint8_t>(row[0]);
+        e.requestTakenUs = static_cast<std::uint64_t>(row[1]);
+        e.requestDoneUs = static_cast<std::uint64_t>(row[2]);
+        e.replyAskedUs = static_cast<std::uint64_t>(row[3]);
+        e.replyHandedUs = static_cast<std::uint64_t>(row[4]);
+        e.answeringUs = static_cast<std::uint64_t>(row[5]);
+        exchanges.push_back(e);
+    }
+    const OwnTimeFigures f = measureOwnTime(exchanges, STAMP_RESOLUTION_US);
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "%.6f", f.ownRatio);
+    text = f.error.empty() ? std::string(ratio) + "\t" + describeOwnTime(label, f) : "error\t" + f.error;
+    return text.c_str();
 }
 
 }  // extern "C"

@@ -16,9 +16,13 @@
 // Everything else (one copy of each input report per handle, replies that come late or never) is
 // the simulator's doing (rig/sim_server.cpp).
 //
+// The same wrappers stamp each exchange with a simulated device into the benchmark's stamp log
+// (stamp_log.h) when the environment names one.
+//
 // It also points the program's imports of user32's ShutdownBlockReasonCreate and
 // ShutdownBlockReasonDestroy at wrappers that note each call in the session log (session_log.h).
 #include "tests/wine/hidstack/session_log.h"
+#include "tests/wine/hidstack/stamp_log.h"
 #include "tests/wine/hidstack/units_file.h"
 
 #include <windows.h>
@@ -172,6 +176,61 @@ DWORD unpluggedError(HANDLE handle, DWORD error) {
 // lines among the requests with it.
 volatile LONG ReportsWritten = 0;
 
+// ---- The benchmark's stamps ----
+
+// The stamp log the benchmark named, mapped at the first write to a simulated device; null when it
+// named none. The programs do their device I/O on one thread, one transfer at a time.
+StampLog* Stamps = nullptr;
+bool StampsLookedFor = false;
+enum class Awaited { Nothing, WriteDone, ReplyHanded };
+Awaited StampAwaits = Awaited::Nothing;
+HANDLE StampHandle = nullptr;
+LONG StampExchange = -1;
+
+StampedExchange* stampedExchange() {
+    if (Stamps == nullptr || StampExchange < 0 || StampExchange >= static_cast<LONG>(STAMP_LOG_EXCHANGES)) return nullptr;
+    return &Stamps->exchanges[StampExchange];
+}
+
+void stampRequest(HANDLE handle, const void* buffer, DWORD length, std::uint64_t takenUs) {
+    if (!StampsLookedFor) {
+        StampsLookedFor = true;
+        wchar_t name[MAX_PATH];
+        const DWORD chars = GetEnvironmentVariableW(STAMP_LOG_VARIABLE, name, MAX_PATH);
+        HANDLE mapping = chars != 0 && chars < MAX_PATH ? OpenFileMappingW(FILE_MAP_WRITE, FALSE, name) : nullptr;
+        if (mapping != nullptr) {
+            Stamps = static_cast<StampLog*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(StampLog)));
+            CloseHandle(mapping);  // the view keeps the mapping
+        }
+    }
+    if (Stamps == nullptr) return;
+    StampExchange = InterlockedIncrement(&Stamps->count) - 1;
+    StampHandle = handle;
+    StampAwaits = Awaited::WriteDone;
+    if (StampedExchange* e = stampedExchange()) {
+        *e = StampedExchange{};
+        e->requestTakenUs = takenUs;
+        e->command = length > 1 ? static_cast<const std::uint8_t*>(buffer)[1] : 0;
+    }
+}
+
+// A transfer on the stamped handle has been handed back to the program: its write's end, or its
+// reply.
+void stampCompletion(HANDLE handle) {
+    StampedExchange* e = stampedExchange();
+    if (e == nullptr || handle != StampHandle) return;
+    if (StampAwaits == Awaited::WriteDone) e->requestDoneUs = stampNowUs();
+    if (StampAwaits == Awaited::ReplyHanded) e->replyHandedUs = stampNowUs();
+    StampAwaits = Awaited::Nothing;
+}
+
+void stampReplyAsked(HANDLE handle) {
+    StampedExchange* e = stampedExchange();
+    if (e == nullptr || handle != StampHandle || e->replyAskedUs != 0) return;
+    e->replyAskedUs = stampNowUs();
+    StampAwaits = Awaited::ReplyHanded;
+}
+
 // ---- The wrappers in the program's import address table ----
 
 using CreateFileWFunction = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
@@ -208,6 +267,7 @@ BOOL WINAPI rigCloseHandle(HANDLE handle) {
 }
 
 BOOL WINAPI rigWriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
+    const std::uint64_t takenUs = stampNowUs();
     wchar_t pipeName[UNITS_PATH_CHARS];
     std::uint16_t outputReportLength = 0;
     if (!knownPipeName(handle, pipeName, &outputReportLength)) {
@@ -230,7 +290,10 @@ BOOL WINAPI rigWriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD wr
         SetLastError(length < outputReportLength ? ERROR_INVALID_PARAMETER : ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
-    if (outputReportLength != 0) InterlockedIncrement(&ReportsWritten);
+    if (outputReportLength != 0) {
+        InterlockedIncrement(&ReportsWritten);
+        stampRequest(handle, buffer, length, takenUs);
+    }
     // A unit unplugged since has closed its end of the pipe: the write fails at once, and the
     // pipe's error becomes the system's.
     const BOOL done = SystemWriteFile(handle, buffer, length, written, overlapped);
@@ -239,6 +302,7 @@ BOOL WINAPI rigWriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD wr
 }
 
 BOOL WINAPI rigReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped) {
+    stampReplyAsked(handle);
     const BOOL done = SystemReadFile(handle, buffer, length, read, overlapped);
     if (!done) SetLastError(unpluggedError(handle, GetLastError()));
     return done;
@@ -246,7 +310,12 @@ BOOL WINAPI rigReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read
 
 BOOL WINAPI rigGetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
     const BOOL done = SystemGetOverlappedResult(handle, overlapped, transferred, wait);
-    if (done) return done;
+    if (done) {
+        const DWORD error = GetLastError();
+        stampCompletion(handle);
+        SetLastError(error);
+        return done;
+    }
     const DWORD error = GetLastError();
     const DWORD mapped = unpluggedError(handle, error);
     if (mapped != error) {

@@ -4,15 +4,12 @@
 
 #include "device/device_link.h"
 #include "sim/sim_unit.h"
+#include "tests/bench/own_time.h"
 
 #include <cstdint>
 #include <vector>
 
 
-inline bool isUpdateCommand(std::uint8_t command) {
-    return command == CMD_SYSTEM_LOCK || command == CMD_WRITE_DATA || command == CMD_ERASE_FIRMWARE ||
-           command == CMD_SET_WRITE_ADDRESS || command == CMD_WRITE_PROTECT;
-}
 
 // The update's requests in the order the unit received them; identification's are left out.
 inline std::vector<const SimRequest*> updateRequests(const SimUnit& unit) {
