@@ -1,6 +1,8 @@
 // The page without a network and as an installed app: each case serves dist/web/ from a server
 // of its own (an origin of its own, so each starts with no service worker and no cache), opens it
-// once, then takes the server away or swaps the build it serves.
+// once, then takes the server away or swaps the build it serves. Three of them run a whole update;
+// they queue behind the short cases rather than beside the other whole updates, which share the
+// machine's two cores with them.
 'use strict';
 const fs = require('fs');
 const os = require('os');
@@ -75,7 +77,7 @@ function addOfflineCases(test, rig) {
         } finally {
             await site.stop();
         }
-    }, {long: true});
+    });
 
     test('offline 2: a granted unit is identified and updated as online, every page file from the cache', async ({openAt}) => {
         const site = await serveSite();
@@ -99,7 +101,7 @@ function addOfflineCases(test, rig) {
         } finally {
             await site.stop();
         }
-    }, {long: true});
+    });
 
     test('offline 3: a second build waits for the running update, then takes over at the next load', async ({openAt}) => {
         const site = await serveSite();
@@ -147,7 +149,7 @@ function addOfflineCases(test, rig) {
             await site.stop();
             fs.rmSync(second.folder, {recursive: true, force: true});
         }
-    }, {long: true});
+    });
 
     test('offline 4: installable, with icons of 192 and 512 pixels and a maskable one', async ({browser}) => {
         const site = await serveSite();
