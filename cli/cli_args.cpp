@@ -69,6 +69,9 @@ CliParseResult parseCliArgs(int argc, const char* const* argv, CliOptions* optio
     update->add_option("--model", options->model, "Refuse unless the ESC is this model (60, 140, 90 or its full name)")
         ->type_name("MODEL");
     update->add_flag("--json", options->json, "JSON events on standard output, one per line; never asks");
+    update->add_flag("--allow-stand-in", options->allowStandIn,
+                     "Write this build's stand-in images into a real ESC all the same (development only: they are "
+                     "not the maker's firmware and leave the ESC useless)");
     update->add_option("--path", options->path,
                        "The unit at this path, as `quenlor list` shows it (needed when several are present)")
         ->type_name("PATH");

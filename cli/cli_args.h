@@ -12,6 +12,7 @@ struct CliOptions {
     bool yes = false;
     bool showVersion = false;
     bool sim = false;
+    bool allowStandIn = false;  // update: write a stand-in build's images into a real unit's ESC
     std::string simModel;  // 60, 140 or 90
     std::string model;     // --model as given; empty: any supported model
     std::string path;      // --path as `list` prints it; empty: the one unit present

@@ -22,6 +22,7 @@
 #include "update/firmware_update.h"
 #include "update/update_logic.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,25 @@ int reportUnopenable(const Context& c, bool asUpdateResult, const ListedUnit& un
 
 bool isWantedPath(const wchar_t* path, void* wanted) { return toUtf8(path) == *static_cast<const std::string*>(wanted); }
 
+// Why a unit was refused before anything was sent to it, for reports the link cannot use; the exit
+// code goes to *exitCode.
+std::string reportLayoutSentence(const UnitReportLengths& lengths, std::uint32_t lastError, int* exitCode) {
+    *exitCode = CLI_EXIT_NOTHING_TO_UPDATE;
+    switch (lengths.layout) {
+        case ReportLayout::Counted: break;
+        case ReportLayout::WithoutReportIds:
+            return formatText(ERROR_REPORTS_WITHOUT_IDS, unsigned{REQUEST_REPORT_ID}, unsigned{REPLY_REPORT_ID});
+        case ReportLayout::NoUnitCollection:
+            return formatText(ERROR_NO_UNIT_COLLECTION, unsigned{UNIT_USAGE_PAGE}, unsigned{REQUEST_REPORT_ID},
+                              unsigned{REPLY_REPORT_ID});
+        case ReportLayout::Unreadable:
+            *exitCode = CLI_EXIT_IDENTIFY_FAILED;
+            return formatText(ERROR_REPORTS_UNREADABLE, lastError);
+    }
+    return formatText(ERROR_REPORTS_TOO_LONG, lengths.outputBytes, lengths.inputBytes, BLOCK_REQUEST_BYTES,
+                      REPORT_BUFFER_BYTES, UPDATE_REPLY_BYTES, REPORT_BUFFER_BYTES);
+}
+
 // Opens and identifies the unit at --path, or else the first one, as the dialog does. CLI_EXIT_DONE
 // with DeviceLink open, or the exit code after the error was reported (the link then closed).
 int identifyUnit(const Context& c, bool asUpdateResult) {
@@ -159,7 +179,13 @@ int identifyUnit(const Context& c, bool asUpdateResult) {
     if (result == RESULT_OK) return CLI_EXIT_DONE;
     const bool unitTaken = DeviceLink.devicePath != nullptr;
     const std::uint32_t lastError = hidPortLastError();
+    const UnitReportLengths layout = DeviceLink.reportLayout;
     closeDeviceLink(DeviceLink);
+    if (unitTaken && !linkCanUseReports(layout)) {
+        int exitCode = CLI_EXIT_IDENTIFY_FAILED;
+        const std::string sentence = reportLayoutSentence(layout, lastError, &exitCode);
+        return reportError(c.io, c.options.json, asUpdateResult, exitCode, sentence);
+    }
     if (unitTaken) {
         return reportError(c.io, c.options.json, asUpdateResult, CLI_EXIT_IDENTIFY_FAILED,
                            formatText(ERROR_IDENTIFY_FAILED, static_cast<unsigned>(result), lastError));
@@ -356,7 +382,14 @@ int reportUpdateOutcome(const Context& c, const ModelRow& row) {
     return CLI_EXIT_UPDATE_FAILED;
 }
 
+// The simulated unit, of --sim or of a test, is the only one a stand-in image may reach unasked.
+bool reachesTheSimulatedUnit() { return std::strcmp(hidPortName(), SIM_HID_PORT.name) == 0; }
+
 int runUpdate(const Context& c) {
+    // A stand-in image would leave a real ESC without working firmware.
+    if (EMBEDDED_IMAGES_ARE_STAND_INS && !c.options.allowStandIn && !reachesTheSimulatedUnit()) {
+        return reportError(c.io, c.options.json, true, CLI_EXIT_NOTHING_TO_UPDATE, ERROR_STAND_IN_IMAGES);
+    }
     // With several units present the first one the scan meets is nobody's choice.
     std::vector<std::string> paths;
     if (c.options.path.empty() && hidPortListInterfaces(collectUnitPath, &paths) && paths.size() > 1) {

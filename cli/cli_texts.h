@@ -17,7 +17,8 @@ constexpr const char* EXIT_CODES_HELP =
     "  4    a programming unit was found but cannot be opened\n"
     "  5    identification failed\n"
     "  6    nothing to update (unit in the wrong mode, no updatable ESC, an ESC of no supported model,\n"
-    "       not the --model asked for, or a unit whose reports cannot carry the update)\n"
+    "       not the --model asked for, a unit whose reports cannot carry the update, or a build with\n"
+    "       stand-in images and a unit other than --sim's without --allow-stand-in)\n"
     "  7    declined (or a question could not be asked: give --yes)\n"
     "  8    the update failed; the ESC may be left without firmware: run `quenlor update` again\n"
     "  130  interrupted before the update began\n";
@@ -56,6 +57,23 @@ constexpr const char* ERROR_NO_UNIT_AT_PATH =
 constexpr const char* ERROR_REPORTS_TOO_SHORT =
     "The programming unit's reports are too short to carry the update (output %u of %u bytes, input %u "
     "of %u bytes): nothing was written, and this unit cannot update the ESC.";
+constexpr const char* ERROR_REPORTS_TOO_LONG =
+    "The programming unit's reports are longer than the update can use (output %u bytes, input %u bytes; "
+    "the update needs %u to %u bytes out and %u to %u bytes in): nothing was sent to it, and this unit "
+    "cannot update the ESC.";
+constexpr const char* ERROR_REPORTS_WITHOUT_IDS =
+    "The programming unit numbers none of its reports, but the update sends its requests as report %u and "
+    "reads the replies from report %u: nothing was sent to it, and this unit cannot update the ESC.";
+constexpr const char* ERROR_NO_UNIT_COLLECTION =
+    "The programming unit has no vendor collection (usage page 0x%04X) with report %u or %u, which carry "
+    "the update: nothing was sent to it, and this unit cannot update the ESC.";
+constexpr const char* ERROR_REPORTS_UNREADABLE =
+    "The programming unit's report descriptor could not be read or is malformed (system error 0x%08x): "
+    "nothing was sent to it; unplug the unit, plug it in again and try again.";
+constexpr const char* ERROR_STAND_IN_IMAGES =
+    "This quenlor carries stand-in images made for development, not the maker's firmware, and writes them only "
+    "to the simulated unit of --sim: nothing was sent to the programming unit; build quenlor with the maker's "
+    "images to update a real ESC (or give --allow-stand-in to write the stand-ins all the same).";
 constexpr const char* ERROR_ESC_CHANGED =
     "The ESC on the programming unit changed while the question was open (now: %s): nothing was "
     "written; run `quenlor update` again.";

@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <new>
 
-DeviceLinkRecord DeviceLink = {INVALID_HANDLE_VALUE, nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}, {}, 0};
+DeviceLinkRecord DeviceLink = {INVALID_HANDLE_VALUE, nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}, {}, 0, {}};
 
 namespace {
 
@@ -111,15 +111,20 @@ std::int32_t openDeviceLinkWhere(DeviceLinkRecord& link, DeviceLinkPathFilter ac
 
 std::int32_t readReportLengths(DeviceLinkRecord& link) {
     if (link.deviceHandle == INVALID_HANDLE_VALUE || link.devicePath == nullptr) return RESULT_NO_LINK;
-    std::uint16_t inputBytes = 0;
-    std::uint16_t outputBytes = 0;
-    if (!hidPortGetReportLengths(link.deviceHandle, &inputBytes, &outputBytes)) return RESULT_NO_LINK;
+    UnitReportLengths lengths{};
+    const bool read = hidPortGetReportLengths(link.deviceHandle, &lengths);
+    link.reportLayout = lengths;
+    if (!read || !linkCanUseReports(lengths)) return RESULT_NO_LINK;
+    link.outputReportLength = lengths.outputBytes;
+    link.inputReportLength = lengths.inputBytes;
+    return RESULT_OK;
+}
+
+bool linkCanUseReports(const UnitReportLengths& lengths) {
     // Every request and reply passes through a 60-byte buffer; a unit with longer reports would be
     // read into and written from past its end.
-    if (inputBytes > REPORT_BUFFER_BYTES || outputBytes > REPORT_BUFFER_BYTES) return RESULT_NO_LINK;
-    link.outputReportLength = outputBytes;
-    link.inputReportLength = inputBytes;
-    return RESULT_OK;
+    return lengths.layout == ReportLayout::Counted && lengths.inputBytes <= REPORT_BUFFER_BYTES &&
+           lengths.outputBytes <= REPORT_BUFFER_BYTES;
 }
 
 std::int32_t exchangeReport(DeviceLinkRecord& link, const Report& request, Report& reply, std::uint32_t replyDelayMs) {

@@ -2,6 +2,7 @@
 // the scan that opens a unit, the command reports and identification.
 #pragma once
 
+#include "device/hid_report_descriptor.h"
 #include "device/platform.h"
 
 #include <cstdint>
@@ -76,6 +77,8 @@ struct DeviceLinkRecord {
     std::uint8_t escFirmwareRecord[ESC_FIRMWARE_RECORD_BYTES];
     std::uint8_t escBootRecord[ESC_BOOT_RECORD_BYTES];
     std::uint16_t productId;
+    // What the capability step found, also when it refused the unit: a front end says why.
+    UnitReportLengths reportLayout;
 };
 
 // The program's one link, used only from the dialog's thread.
@@ -94,7 +97,11 @@ std::int32_t openDeviceLink(DeviceLinkRecord& link);
 using DeviceLinkPathFilter = bool (*)(const wchar_t* path, void* context);
 std::int32_t openDeviceLinkWhere(DeviceLinkRecord& link, DeviceLinkPathFilter accept, void* context);
 void closeDeviceLink(DeviceLinkRecord& link);
+// The report lengths of the unit's collection; RESULT_NO_LINK, with nothing sent, for a layout
+// the link cannot use (see reportLayout and linkCanUseReports).
 std::int32_t readReportLengths(DeviceLinkRecord& link);
+// Whether reports of this layout fit the link's buffers; the lengths are checked whole, never cut.
+bool linkCanUseReports(const UnitReportLengths& lengths);
 std::int32_t identifyDevice(DeviceLinkRecord& link);
 
 // Writes the request, waits replyDelayMs, reads the reply into a zeroed buffer whose first byte is

@@ -12,7 +12,7 @@ HANDLE noOpen(const wchar_t*, HidOpenFailure* failure) {
 }
 void noClose(HANDLE) {}
 bool noAttributes(HANDLE, std::uint16_t*, std::uint16_t*) { return false; }
-bool noLengths(HANDLE, std::uint16_t*, std::uint16_t*) { return false; }
+bool noLengths(HANDLE, UnitReportLengths*) { return false; }
 bool noDiscard(HANDLE) { return false; }
 bool noWrite(HANDLE, const std::uint8_t*, std::uint32_t, std::uint32_t) { return false; }
 bool noRead(HANDLE, std::uint8_t*, std::uint32_t, std::uint32_t) { return false; }
@@ -53,8 +53,11 @@ bool hidPortGetAttributes(HANDLE device, std::uint16_t* vendorId, std::uint16_t*
     return ActivePort->getAttributes(device, vendorId, productId);
 }
 
-bool hidPortGetReportLengths(HANDLE device, std::uint16_t* inputBytes, std::uint16_t* outputBytes) {
-    return ActivePort->getReportLengths(device, inputBytes, outputBytes);
+bool hidPortGetReportLengths(HANDLE device, UnitReportLengths* lengths) {
+    *lengths = {ReportLayout::Unreadable, 0, 0};
+    if (ActivePort->getReportLengths(device, lengths)) return true;
+    *lengths = {ReportLayout::Unreadable, 0, 0};
+    return false;
 }
 
 bool hidPortDiscardPendingInput(HANDLE device) { return ActivePort->discardPendingInput(device); }

@@ -6,6 +6,7 @@
 // on a system without HID devices.
 #pragma once
 
+#include "device/hid_report_descriptor.h"
 #include "device/platform.h"
 
 #include <cstddef>
@@ -51,7 +52,9 @@ struct HidPort {
     HANDLE (*open)(const wchar_t* path, HidOpenFailure* failure);
     void (*close)(HANDLE device);
     bool (*getAttributes)(HANDLE device, std::uint16_t* vendorId, std::uint16_t* productId);
-    bool (*getReportLengths)(HANDLE device, std::uint16_t* inputBytes, std::uint16_t* outputBytes);
+    // False when the system cannot hand out the device's description (the cause in the last error);
+    // true with the layout found in it otherwise.
+    bool (*getReportLengths)(HANDLE device, UnitReportLengths* lengths);
     bool (*discardPendingInput)(HANDLE device);
     bool (*write)(HANDLE device, const std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs);
     bool (*read)(HANDLE device, std::uint8_t* report, std::uint32_t length, std::uint32_t timeoutMs);
@@ -81,8 +84,9 @@ HANDLE hidPortOpen(const wchar_t* path, HidOpenFailure* failure = nullptr);
 void hidPortClose(HANDLE device);
 
 bool hidPortGetAttributes(HANDLE device, std::uint16_t* vendorId, std::uint16_t* productId);
-// Report lengths in bytes, report ID included, as the device's capabilities state them.
-bool hidPortGetReportLengths(HANDLE device, std::uint16_t* inputBytes, std::uint16_t* outputBytes);
+// Report lengths in bytes, report ID included, as the device's capabilities state them for the
+// unit's collection; *lengths is Unreadable when false is returned.
+bool hidPortGetReportLengths(HANDLE device, UnitReportLengths* lengths);
 
 // Throws away input reports that arrived unasked, such as a reply that came after its request had
 // been given up. False when the device is gone.

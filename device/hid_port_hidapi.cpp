@@ -282,15 +282,12 @@ int readReportDescriptor(const OpenUnit& unit, std::uint8_t (&descriptor)[MAX_DE
 #endif
 }
 
-bool getReportLengths(HANDLE handle, std::uint16_t* inputBytes, std::uint16_t* outputBytes) {
+bool getReportLengths(HANDLE handle, UnitReportLengths* lengths) {
     if (!isOpenHandle(handle)) return failWith(EBADF);
     std::uint8_t descriptor[MAX_DESCRIPTOR_BYTES];
     const int bytes = readReportDescriptor(*unitOf(handle), descriptor);
     if (bytes < 0) return failWith(errnoOr(EIO));
-    HidReportLengths lengths{};
-    if (!computeHidReportLengths(descriptor, static_cast<std::size_t>(bytes), &lengths)) return failWith(EINVAL);
-    *inputBytes = static_cast<std::uint16_t>(lengths.inputBytes);
-    *outputBytes = static_cast<std::uint16_t>(lengths.outputBytes);
+    *lengths = unitReportLengthsFromDescriptor(descriptor, static_cast<std::size_t>(bytes));
     return true;
 }
 

@@ -118,13 +118,13 @@ bool getAttributes(HANDLE device, std::uint16_t* vendorId, std::uint16_t* produc
     return true;
 }
 
-bool getReportLengths(HANDLE device, std::uint16_t* inputBytes, std::uint16_t* outputBytes) {
+// Windows opens one top-level collection per interface path: its capabilities are the unit's.
+bool getReportLengths(HANDLE device, UnitReportLengths* lengths) {
     PreparsedData preparsed;
     if (!HidD_GetPreparsedData(device, &preparsed.data)) return false;
     HIDP_CAPS caps = {};
     if (HidP_GetCaps(preparsed.data, &caps) != HIDP_STATUS_SUCCESS) return false;
-    *inputBytes = caps.InputReportByteLength;
-    *outputBytes = caps.OutputReportByteLength;
+    *lengths = {ReportLayout::Counted, caps.InputReportByteLength, caps.OutputReportByteLength};
     return true;
 }
 

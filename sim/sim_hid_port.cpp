@@ -127,11 +127,12 @@ bool getAttributes(HANDLE device, std::uint16_t* vendorId, std::uint16_t* produc
     return true;
 }
 
-bool getReportLengths(HANDLE device, std::uint16_t* inputBytes, std::uint16_t* outputBytes) {
+bool getReportLengths(HANDLE device, UnitReportLengths* lengths) {
     const SimBusDevice* d = presentDevice(device);
     if (d == nullptr || !d->lengthsReadable) return failWith(ENODEV);
-    *inputBytes = d->unit.config.inputReportLength;
-    *outputBytes = d->unit.config.outputReportLength;
+    const bool counted = d->reportLayout == ReportLayout::Counted;
+    *lengths = {d->reportLayout, counted ? d->unit.config.inputReportLength : 0u,
+                counted ? d->unit.config.outputReportLength : 0u};
     return true;
 }
 

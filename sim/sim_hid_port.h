@@ -24,6 +24,8 @@ struct SimBusDevice {
     HidOpenFailure openRefusal = HidOpenFailure::Busy;  // held exclusively elsewhere, unless told otherwise
     bool attributesReadable = true;  // false: reading vendor and product ID fails
     bool lengthsReadable = true;     // false: reading the report lengths fails
+    // What the unit's description of its reports reads as; its lengths count only when Counted.
+    ReportLayout reportLayout = ReportLayout::Counted;
     std::uint32_t opens = 0;         // successful opens of this device
     // Replies the unit itself would never send (random bytes, odd markers): each one replaces the
     // unit's reply to the next accepted request, in order; bytes past 60 are dropped, missing ones

@@ -1,7 +1,7 @@
 #include "ui/device_presence.h"
 
 #include "device/device_link.h"
-#include "frontend/unit_verdict.h"
+#include "frontend/unit_presence.h"
 #include "model/model_config.h"
 #include "ui/app_globals.h"
 #include "ui/main_dialog.h"
@@ -21,8 +21,6 @@ extern "C" {
 HDEVNOTIFY DeviceNotification = nullptr;
 
 namespace {
-
-enum class EvaluationOrigin { StartUp, Arrival };
 
 // Counts the outcomes shown in the dialog. The incompatible-ESC box runs a message loop in which
 // a unit that arrives is judged at once; the evaluation that opened the box sees from this count
@@ -83,23 +81,16 @@ void offerUpdate() {
 
 void evaluateAttachedUnit(EvaluationOrigin origin) {
     RemovalNotedDuringUpdate = false;  // whatever it concerned is closed by the open that follows
-    if (openDeviceLink(DeviceLink) != RESULT_OK) {
-        if (origin == EvaluationOrigin::StartUp) {
-            refuse(MSG_NO_UNIT_FOUND);
-        } else {
-            // The dialog stays as it was; but a unit that was opened and then failed identification
-            // is not kept half-open, where it would block every later arrival.
-            closeDeviceLink(DeviceLink);
-        }
-        return;
-    }
+    const bool opened = openDeviceLink(DeviceLink) == RESULT_OK;
     const UnitVerdict verdict =
-        judgeAttachedUnit(DeviceLink.unitMode, DeviceLink.attachedType, escHardwareId(DeviceLink), MODEL_ID_BYTE);
-    switch (verdict) {
-        case UnitVerdict::OfferUpdate: offerUpdate(); return;
-        case UnitVerdict::Incompatible: refuseIncompatibleEsc(); return;
-        case UnitVerdict::WrongMode:
-        case UnitVerdict::NoUpdatableEsc: refuse(refusalMessage(verdict)); return;
+        opened ? judgeAttachedUnit(DeviceLink.unitMode, DeviceLink.attachedType, escHardwareId(DeviceLink), MODEL_ID_BYTE)
+               : UnitVerdict::NoUpdatableEsc;
+    const EvaluationDecision decision = decideEvaluation(origin, opened, verdict);
+    switch (decision.answer) {
+        case EvaluationAnswer::OfferUpdate: offerUpdate(); return;
+        case EvaluationAnswer::RefuseIncompatible: refuseIncompatibleEsc(); return;
+        case EvaluationAnswer::Refuse: refuse(decision.refusalMessage); return;
+        case EvaluationAnswer::LeaveAsItWas: closeDeviceLink(DeviceLink); return;
     }
 }
 
@@ -146,17 +137,18 @@ bool onDeviceChange(WPARAM event, LPARAM lParam) {
     if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return true;
 
     if (event == DBT_DEVICEARRIVAL) {
-        if (!isDeviceLinkOpen(DeviceLink) && !isFirmwareUpdateUsingTheLink()) {
+        if (evaluatesArrival(isDeviceLinkOpen(DeviceLink), isFirmwareUpdateUsingTheLink())) {
             evaluateAttachedUnit(EvaluationOrigin::Arrival);
         }
         return true;
     }
-    if (!isDeviceLinkOpen(DeviceLink) || !namesOpenUnit(header)) return true;
-    if (isFirmwareUpdateSending()) {
-        RemovalNotedDuringUpdate = true;
-        return true;
+    // The path is read only while a link is open.
+    const bool linkOpen = isDeviceLinkOpen(DeviceLink);
+    switch (answerRemoval(linkOpen, linkOpen && namesOpenUnit(header), isFirmwareUpdateSending())) {
+        case RemovalAnswer::Ignore: break;
+        case RemovalAnswer::NoteUntilUpdateEnds: RemovalNotedDuringUpdate = true; break;
+        case RemovalAnswer::ConnectionLost: showConnectionLost(); break;
     }
-    showConnectionLost();
     return true;
 }
 

@@ -37,8 +37,6 @@ EM_ASYNC_JS(int, openGrantedDevice, (int device), { return await Module.webHid.o
 EM_JS(void, closeGrantedDevice, (int device), { Module.webHid.close(device); });
 EM_JS(int, deviceIsGone, (int device), { return Module.webHid.gone(device) ? 1 : 0; });
 EM_JS(void, dropQueuedInput, (int device), { Module.webHid.discard(device); });
-// How a write or a read ended; the same numbers in page_hid.js.
-enum TransferOutcome { TRANSFER_DONE = 0, TRANSFER_TIMED_OUT = 1, TRANSFER_DEVICE_GONE = 2, TRANSFER_FAILED = 3 };
 
 std::uint32_t errnoOf(int outcome) {
     switch (outcome) {
@@ -62,7 +60,7 @@ EM_ASYNC_JS(int, receiveInputReport, (int device, std::uint8_t* buffer, int room
     return count;
 });
 
-enum DeviceField { FIELD_NUMBER = 0, FIELD_VENDOR = 1, FIELD_PRODUCT = 2, FIELD_INPUT_BYTES = 3, FIELD_OUTPUT_BYTES = 4 };
+enum DeviceField { FIELD_NUMBER = 0, FIELD_VENDOR = 1, FIELD_PRODUCT = 2 };
 
 HANDLE handleOf(int device) { return reinterpret_cast<HANDLE>(FIRST_HANDLE + static_cast<std::uintptr_t>(device)); }
 
@@ -150,11 +148,25 @@ bool webAttributes(HANDLE handle, std::uint16_t* vendorId, std::uint16_t* produc
     return true;
 }
 
-bool webReportLengths(HANDLE handle, std::uint16_t* inputBytes, std::uint16_t* outputBytes) {
+// The listed device's collections in the compact form of device/hid_report_descriptor.h: their
+// byte count, copied to buffer only when they fit in room; -1 when the page has none to give.
+EM_JS(int, grantedDeviceCollections, (int index, std::uint8_t* buffer, int room), {
+    const bytes = Module.webHid.collections(index);
+    if (!bytes) return -1;
+    if (bytes.length <= room) HEAPU8.set(bytes, buffer);
+    return bytes.length;
+});
+// Room for a thousand reports; a unit has two.
+constexpr int MAX_COLLECTION_BYTES = 6144;
+
+bool webReportLengths(HANDLE handle, UnitReportLengths* lengths) {
     const int index = listedIndex(deviceOf(handle));
     if (index < 0 || deviceIsGone(deviceOf(handle))) return failWith(ENODEV);
-    *inputBytes = static_cast<std::uint16_t>(grantedDevice(index, FIELD_INPUT_BYTES));
-    *outputBytes = static_cast<std::uint16_t>(grantedDevice(index, FIELD_OUTPUT_BYTES));
+    static std::uint8_t compact[MAX_COLLECTION_BYTES];
+    const int bytes = grantedDeviceCollections(index, compact, MAX_COLLECTION_BYTES);
+    *lengths = bytes < 0 || bytes > MAX_COLLECTION_BYTES
+                   ? UnitReportLengths{ReportLayout::Unreadable, 0, 0}
+                   : unitReportLengthsFromCollections(compact, static_cast<std::size_t>(bytes));
     return true;
 }
 

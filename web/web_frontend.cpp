@@ -8,6 +8,7 @@
 #include "device/udev_hint.h"
 #include "frontend/failure_text.h"
 #include "frontend/presence_messages.h"
+#include "frontend/unit_presence.h"
 #include "frontend/unit_verdict.h"
 #include "frontend/version_texts.h"
 #include "model/compatibility.h"
@@ -18,6 +19,7 @@
 #include "update/update_logic.h"
 #include "update/update_messages.h"
 #include "web/hid_port_web.h"
+#include "web/linux_errno.h"
 #include "web/web_catalogue.h"
 #include "web/web_images.h"
 
@@ -30,7 +32,6 @@ namespace {
 
 // The row of the ESC that was last judged ready; its image is the one the update sends.
 const ModelRow* ChosenModel = nullptr;
-bool RemovalNotedDuringUpdate = false;
 
 EM_JS(void, postText, (const char* kind, const wchar_t* text),
       { Module.post({type: UTF8ToString(kind), text: Module.wideText(text)}); });
@@ -47,6 +48,14 @@ EM_JS(void, postAwake, (int on), { Module.post({type: 'awake', on: on !== 0}); }
 // The system refused to open the unit; on Linux the udev rule is missing, and the hint says how to
 // install it, as quenlor list does.
 EM_JS(void, postOpenRefused, (const char* udevHint), { Module.post({type: 'openRefused', udevHint: UTF8ToString(udevHint)}); });
+// The unit was refused for its reports before anything was sent to it; the window says why, with the
+// lengths it has and the ones the update needs. layout: tooLong, withoutIds, noUnitCollection or
+// unreadable.
+EM_JS(void, postReportsRefused, (const char* layout, unsigned inputBytes, unsigned outputBytes, unsigned outputMin,
+                                 unsigned inputMin, unsigned maxBytes, int requestId, int replyId, int usagePage), {
+    Module.post({type: 'reportsRefused', layout: UTF8ToString(layout), inputBytes: inputBytes >>> 0,
+                 outputBytes: outputBytes >>> 0, outputMin, inputMin, maxBytes, requestId, replyId, usagePage});
+});
 EM_JS(void, postLabels, (const wchar_t* unitRow, const wchar_t* bootloaderRow, const wchar_t* escRow), {
     Module.post({type: 'labels', unitRow: Module.wideText(unitRow), bootloaderRow: Module.wideText(bootloaderRow),
                  escRow: Module.wideText(escRow)});
@@ -97,6 +106,26 @@ void refuseEscOfNoModel() {
     askInPage("ok", catalogueText(MSG_INCOMPATIBLE_CAPTION), nullptr, "noModel");
     showCauseWithSteps(MSG_INCOMPATIBLE_STATUS);
     refreshVersions();
+}
+
+const char* layoutKey(const UnitReportLengths& lengths) {
+    switch (lengths.layout) {
+        case ReportLayout::Counted: break;
+        case ReportLayout::Unreadable: return "unreadable";
+        case ReportLayout::NoUnitCollection: return "noUnitCollection";
+        case ReportLayout::WithoutReportIds: return "withoutIds";
+    }
+    return "tooLong";
+}
+
+// By value: closing the link clears the record it comes from.
+void refuseReports(const UnitReportLengths lengths) {
+    ChosenModel = nullptr;
+    postUpdateEnabled(0);
+    closeDeviceLink(DeviceLink);
+    refreshVersions();
+    postReportsRefused(layoutKey(lengths), lengths.inputBytes, lengths.outputBytes, BLOCK_REQUEST_BYTES,
+                       UPDATE_REPLY_BYTES, REPORT_BUFFER_BYTES, REQUEST_REPORT_ID, REPLY_REPORT_ID, UNIT_USAGE_PAGE);
 }
 
 void offerUpdate(const ModelRow* model) {
@@ -153,7 +182,7 @@ void frontendReportSuccess() {
     setStatus(catalogueText(MSG_UPDATE_SUCCEEDED));
 }
 
-std::uint32_t frontendLastError() { return hidPortLastError(); }
+std::uint32_t frontendLastError() { return linuxErrnoOf(hidPortLastError()); }
 void frontendKeepSystemAwake(bool on) { postAwake(on ? 1 : 0); }
 // A page cannot hold off the end of the system's session. What it can do it does while the update
 // runs at all: the browser asks before the page is closed or reloaded (page.js, 'busy').
@@ -197,42 +226,55 @@ EMSCRIPTEN_KEEPALIVE void quenlorStart(int german, int simModelIdByte) {
 
 // startUp 1: the page has just loaded (or the person chose a unit); 0: a unit arrived.
 EMSCRIPTEN_KEEPALIVE void quenlorEvaluate(int startUp) {
-    if (isDeviceLinkOpen(DeviceLink) || isFirmwareUpdateUsingTheLink()) return;
-    if (openDeviceLink(DeviceLink) != RESULT_OK) {
-        if (webLastOpenFailure() == HidOpenFailure::AccessDenied) postOpenRefused(UDEV_INSTALL_HINT);
-        if (startUp != 0) {
-            refuse(MSG_NO_UNIT_FOUND);
-        } else {
-            // As it was; a unit that failed identification is not kept half-open.
-            closeDeviceLink(DeviceLink);
-        }
+    if (!evaluatesArrival(isDeviceLinkOpen(DeviceLink), isFirmwareUpdateUsingTheLink())) return;
+    const bool opened = openDeviceLink(DeviceLink) == RESULT_OK;
+    if (!opened && DeviceLink.devicePath != nullptr && !linkCanUseReports(DeviceLink.reportLayout)) {
+        refuseReports(DeviceLink.reportLayout);
         return;
     }
+    if (!opened && webLastOpenFailure() == HidOpenFailure::AccessDenied) postOpenRefused(UDEV_INSTALL_HINT);
     const UnitJudgement judgement =
-        judgeAttachedUnitForAnyModel(DeviceLink.unitMode, DeviceLink.attachedType, escHardwareId(DeviceLink));
-    switch (judgement.verdict) {
-        case UnitVerdict::OfferUpdate: offerUpdate(judgement.model); return;
-        case UnitVerdict::Incompatible: refuseEscOfNoModel(); return;
-        case UnitVerdict::WrongMode:
-        case UnitVerdict::NoUpdatableEsc: refuse(refusalMessage(judgement.verdict)); return;
+        opened ? judgeAttachedUnitForAnyModel(DeviceLink.unitMode, DeviceLink.attachedType, escHardwareId(DeviceLink))
+               : UnitJudgement{UnitVerdict::NoUpdatableEsc, nullptr};
+    const EvaluationDecision decision =
+        decideEvaluation(startUp != 0 ? EvaluationOrigin::StartUp : EvaluationOrigin::Arrival, opened, judgement.verdict);
+    switch (decision.answer) {
+        case EvaluationAnswer::OfferUpdate: offerUpdate(judgement.model); return;
+        case EvaluationAnswer::RefuseIncompatible: refuseEscOfNoModel(); return;
+        case EvaluationAnswer::Refuse: refuse(decision.refusalMessage); return;
+        case EvaluationAnswer::LeaveAsItWas: closeDeviceLink(DeviceLink); return;
     }
 }
 
-// The window saw the open unit go away.
+// The window saw the open unit go away. Calls into the core run one at a time, so this never runs
+// inside the update: a removal during it waits for its end, and finds the link closed by a failed
+// step, or still open after a success whose last commands went unanswered.
 EMSCRIPTEN_KEEPALIVE void quenlorRemoved() {
-    if (!isDeviceLinkOpen(DeviceLink)) return;
-    if (isFirmwareUpdateSending()) {
-        RemovalNotedDuringUpdate = true;
-        return;
+    // The window names only the open unit's removals.
+    if (answerRemoval(isDeviceLinkOpen(DeviceLink), true, isFirmwareUpdateSending()) == RemovalAnswer::ConnectionLost) {
+        showConnectionLost();
     }
-    showConnectionLost();
 }
 
 EMSCRIPTEN_KEEPALIVE void quenlorUpdate() {
     if (isFirmwareUpdateRunning() || ChosenModel == nullptr) return;
     runFirmwareUpdate();
-    if (RemovalNotedDuringUpdate && isDeviceLinkOpen(DeviceLink)) showConnectionLost();
-    RemovalNotedDuringUpdate = false;
+}
+
+// The report lengths of a WebHID device's unit collection, from its collections in the compact form
+// of device/hid_report_descriptor.h (compactCollections in page_hid.js), for a script that judges
+// a device before the core opens it; callable with ccall and an 'array' argument. which 0: the
+// ReportLayout (0 counted, 1 unreadable, 2 no unit collection, 3 without report IDs); 1: the input
+// length; 2: the output length (0 unless counted; unsigned, read it with >>> 0).
+EMSCRIPTEN_KEEPALIVE std::uint32_t quenlorReportLengths(const std::uint8_t* compact, int size, int which) {
+    const UnitReportLengths counted =
+        size < 0 ? UnitReportLengths{ReportLayout::Unreadable, 0, 0}
+                 : unitReportLengthsFromCollections(compact, static_cast<std::size_t>(size));
+    switch (which) {
+        case 0: return static_cast<std::uint32_t>(counted.layout);
+        case 1: return counted.inputBytes;
+        default: return counted.outputBytes;
+    }
 }
 
 EMSCRIPTEN_KEEPALIVE int quenlorImagesAreStandIns() { return WEB_IMAGES_ARE_STAND_INS ? 1 : 0; }

@@ -1,6 +1,7 @@
 // What every front end shares: the verdict on an identified unit (for one model and for any), the
 // model it picks, the refusal's cause and the version rows.
 #include "frontend/presence_messages.h"
+#include "frontend/unit_presence.h"
 #include "frontend/unit_verdict.h"
 #include "frontend/version_texts.h"
 
@@ -88,6 +89,56 @@ struct VersionCase {
     std::uint32_t value;
     const wchar_t* text;
 };
+
+TEST(UnitPresenceTest, ArrivalsAndRemovalsAsTheDialogAnswersThem) {
+    EXPECT_TRUE(evaluatesArrival(false, false));
+    EXPECT_FALSE(evaluatesArrival(true, false)) << "the open unit stays the one in use";
+    EXPECT_FALSE(evaluatesArrival(false, true)) << "the update holds the link";
+
+    struct RemovalCase {
+        const char* label;
+        bool linkOpen, isTheOpenUnit, sending;
+        RemovalAnswer answer;
+    };
+    const RemovalCase removals[] = {
+        {"the open unit", true, true, false, RemovalAnswer::ConnectionLost},
+        {"the open unit while the update sends", true, true, true, RemovalAnswer::NoteUntilUpdateEnds},
+        {"another device", true, false, false, RemovalAnswer::Ignore},
+        {"no link open", false, false, false, RemovalAnswer::Ignore},
+    };
+    for (const RemovalCase& c : removals) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(answerRemoval(c.linkOpen, c.isTheOpenUnit, c.sending), c.answer);
+    }
+
+    struct EvaluationCase {
+        const char* label;
+        EvaluationOrigin origin;
+        bool opened;
+        UnitVerdict verdict;
+        EvaluationAnswer answer;
+        unsigned message;
+    };
+    const EvaluationCase evaluations[] = {
+        {"nothing opened at start-up", EvaluationOrigin::StartUp, false, UnitVerdict::OfferUpdate,
+         EvaluationAnswer::Refuse, MSG_NO_UNIT_FOUND},
+        {"nothing opened on arrival", EvaluationOrigin::Arrival, false, UnitVerdict::OfferUpdate,
+         EvaluationAnswer::LeaveAsItWas, 0},
+        {"ready", EvaluationOrigin::Arrival, true, UnitVerdict::OfferUpdate, EvaluationAnswer::OfferUpdate, 0},
+        {"another model", EvaluationOrigin::StartUp, true, UnitVerdict::Incompatible,
+         EvaluationAnswer::RefuseIncompatible, 0},
+        {"wrong mode", EvaluationOrigin::Arrival, true, UnitVerdict::WrongMode, EvaluationAnswer::Refuse,
+         refusalMessage(UnitVerdict::WrongMode)},
+        {"no updatable ESC", EvaluationOrigin::StartUp, true, UnitVerdict::NoUpdatableEsc, EvaluationAnswer::Refuse,
+         refusalMessage(UnitVerdict::NoUpdatableEsc)},
+    };
+    for (const EvaluationCase& c : evaluations) {
+        SCOPED_TRACE(c.label);
+        const EvaluationDecision decision = decideEvaluation(c.origin, c.opened, c.verdict);
+        EXPECT_EQ(decision.answer, c.answer);
+        EXPECT_EQ(decision.refusalMessage, c.message);
+    }
+}
 
 TEST(FormatVersionTest, ShowsTopByteOnlyWhenSetAndNeverTheThird) {
     const VersionCase cases[] = {

@@ -34,7 +34,9 @@ TEST(HidPortSwitch, EveryCallBeforeAPortIsChosenFailsCleanly) {
     std::uint16_t b = 9;
     std::uint8_t report[REPORT_BUFFER_BYTES] = {REQUEST_REPORT_ID, CMD_GET_INFO};
     EXPECT_FALSE(hidPortGetAttributes(stray, &a, &b));
-    EXPECT_FALSE(hidPortGetReportLengths(stray, &a, &b));
+    UnitReportLengths lengths{ReportLayout::Counted, 60, 60};
+    EXPECT_FALSE(hidPortGetReportLengths(stray, &lengths));
+    EXPECT_EQ(lengths.layout, ReportLayout::Unreadable);
     EXPECT_EQ(a, 7);
     EXPECT_EQ(b, 9);
     EXPECT_FALSE(hidPortDiscardPendingInput(stray));

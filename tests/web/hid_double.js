@@ -8,37 +8,65 @@
 // Window: page.evaluateOnNewDocument(`${source}\ninstallHidDouble(units)`), units: [{productId,
 // unitMode, attachedType, escHardwareId, escFirmwareVersion, inputBytes, outputBytes, collections,
 // granted, refuseOpen, fault: {kind, command, block, errorCode}}]. Worker: the test server starts
-// worker.js with importScripts('/test/hid_double.js'), which installs it there.
+// worker.js with importScripts('/test/hid_double.js'), which installs it there; it takes its ports
+// from the window's first message, which the page never sees.
 function installHidDouble(units) {
     const inWindow = typeof window !== 'undefined';
-    const me = `${inWindow ? 'window' : 'worker'}-${Math.random().toString(36).slice(2)}`;
-    const channel = new BroadcastChannel('quenlor-hid-double');
-    if (inWindow) {
-        self.hidDoubleHost = new SharedWorker('/test/hid_units.js');
-        self.hidDoubleHost.port.postMessage({units});
-    }
-
     let nextId = 0;
     const waiting = new Map();  // request id -> {resolve, reject}
-    const ask = (op, fields) => new Promise((resolve, reject) => {
+    const request = (port, op, fields) => new Promise((resolve, reject) => {
         const id = ++nextId;
         waiting.set(id, {resolve, reject});
-        channel.postMessage({op, id, from: me, ...fields});
+        port.postMessage({op, id, ...fields});
     });
-    // Said until the units' worker has started and answers.
-    const ready = new Promise((resolve) => {
-        const id = ++nextId;
-        waiting.set(id, {resolve, reject: resolve});
-        const hello = () => {
-            if (!waiting.has(id)) return;
-            channel.postMessage({op: 'hello', id, from: me});
-            setTimeout(hello, 50);
+    const answered = (m) => {
+        const pending = waiting.get(m.id);
+        waiting.delete(m.id);
+        if (!pending) return;
+        if (m.error) pending.reject(new DOMException(m.error.message, m.error.name));
+        else pending.resolve(m.result);
+    };
+
+    // The window's port to the units is the shared worker's; it hands its page worker one of its
+    // own, and one to itself for the stamps, with the first message to that worker.
+    let host = null;
+    let toWorker = null;
+    let havePorts;
+    const ready = new Promise((resolve) => { havePorts = resolve; });
+    if (inWindow) {
+        const shared = new SharedWorker('/test/hid_units.js');
+        host = shared.port;
+        host.postMessage({op: 'configure', units});
+        self.hidDoubleHost = shared;
+        const PageWorker = self.Worker;
+        self.Worker = function Worker(url, options) {
+            const worker = new PageWorker(url, options);
+            const toUnits = new MessageChannel();
+            const toWindow = new MessageChannel();
+            host.postMessage({op: 'connect'}, [toUnits.port1]);
+            worker.postMessage({hidDoublePorts: true}, [toUnits.port2, toWindow.port2]);
+            toWorker = toWindow.port1;
+            toWorker.onmessage = (event) => answered(event.data);
+            return worker;
         };
-        hello();
-    });
+        havePorts();
+    } else {
+        self.addEventListener('message', (event) => {
+            if (!event.data || !event.data.hidDoublePorts) return;
+            event.stopImmediatePropagation();
+            [host, toWorker] = event.ports;
+            host.onmessage = (e) => onUnits(e.data);
+            // The window asks here for the stamps of the page's calls.
+            toWorker.onmessage = (e) => {
+                const device = known.get(e.data.index);
+                toWorker.postMessage({id: e.data.id, result: device ? device.stampRows() : []});
+            };
+            havePorts();
+        });
+    }
     const call = async (op, fields = {}) => {
         await ready;
-        return ask(op, fields);
+        return request(host, op, fields);
     };
 
     const known = new Map();  // index -> DeviceDouble
@@ -125,22 +153,8 @@ function installHidDouble(units) {
         Object.assign(event, fields);
         target.dispatchEvent(event);
     };
-    channel.onmessage = (event) => {
-        const m = event.data;
-        // The page's calls meet the unit in its worker; the window asks there for the stamps.
-        if (m.op === 'stamps' && !inWindow && known.has(m.index)) {
-            channel.postMessage({to: m.from, id: m.id, result: known.get(m.index).stampRows()});
-            return;
-        }
-        if (m.to !== me && m.to !== '*') return;
-        if (m.id !== undefined) {
-            const pending = waiting.get(m.id);
-            waiting.delete(m.id);
-            if (!pending) return;
-            if (m.error) pending.reject(new DOMException(m.error.message, m.error.name));
-            else pending.resolve(m.result);
-            return;
-        }
+    function onUnits(m) {
+        if (m.id !== undefined) return answered(m);
         if (m.event === 'connect') {
             fire(hid, 'connect', {device: deviceOf(m.device)});
         } else if (m.event === 'disconnect') {
@@ -154,13 +168,14 @@ function installHidDouble(units) {
                 fire(device, 'inputreport', {device, reportId: m.reportId, data: new DataView(m.data.buffer)});
             }
         }
-    };
+    }
+    if (inWindow) host.onmessage = (e) => onUnits(e.data);
 
     if (!inWindow) return;
     const onUnit = (op) => (index, fields) => call(op, {index, ...fields});
     window.hidDouble = {
         ready,
-        plug: (spec) => call('plug', {spec}),
+        plug: (config) => call('plug', {config}),
         // dropPermission: the browser forgets the grant at the unplug.
         unplug: (index, dropPermission = false) => onUnit('unplug')(index, {dropPermission}),
         flood: (index, count) => onUnit('flood')(index, {count}),
@@ -172,7 +187,7 @@ function installHidDouble(units) {
         // The bench's measure of the update in the stamps of the page's worker, from its first
         // system lock on: {error, ownRatio, line}.
         async ownTime(index, label) {
-            const rows = await call('stamps', {index});
+            const rows = await request(toWorker, 'stamps', {index});
             const text = await call('measure', {values: rows.flat(), count: rows.length, label});
             const [head, line] = text.split('\t');
             return head === 'error' ? {error: line} : {error: '', ownRatio: Number(head), line};

@@ -1,42 +1,42 @@
 // The programming units behind every navigator.hid double of one browser context (hid_double.js):
 // a shared worker that holds the simulated units (sim_double.js), so that a window and its worker,
-// or two tabs, reach one unit as they would reach one plugged-in device. The doubles talk to it over
-// a BroadcastChannel (a dedicated worker cannot reach a shared worker); every input report goes to
-// every double that opened the device, as WebHID gives it to every connection. The first window's
-// units are the context's; a later window's are ignored.
+// or two tabs, reach one unit as they would reach one plugged-in device. Each double talks to it
+// through a port of its own: a window's through the shared worker's, its page worker's through one
+// the window hands over (a dedicated worker cannot make a shared worker). Every input report goes
+// to every double that opened the device, as WebHID gives it to every connection. The first
+// window's units are the context's; a later window's are ignored.
 'use strict';
 importScripts('sim_double.js');
 
-const CHANNEL = 'quenlor-hid-double';
 const VENDOR_ID = 0x2F1E;
-const channel = new BroadcastChannel(CHANNEL);
+const ports = new Set();
 const devices = [];
 let sim = null;
 let configured = false;
 
 const failure = (name, message) => ({name, message});
-const tell = (to, message) => channel.postMessage({to, ...message});
-const tellAll = (message) => channel.postMessage({to: '*', ...message});
+const tell = (port, message) => port.postMessage(message);
+const tellAll = (message) => { for (const port of ports) port.postMessage(message); };
 
 function described(d) {
     return {index: d.index, vendorId: d.vendorId, productId: d.productId, productName: d.productName,
-            inputBytes: d.inputBytes, outputBytes: d.outputBytes, collections: d.spec.collections, granted: d.granted,
+            inputBytes: d.inputBytes, outputBytes: d.outputBytes, collections: d.config.collections, granted: d.granted,
             unplugged: d.unplugged};
 }
 
-function plug(spec, announce) {
-    const inputBytes = spec.inputBytes || 60;
-    const outputBytes = spec.outputBytes || 60;
-    const productId = spec.productId === undefined ? 2 : spec.productId;
-    const d = {index: devices.length, spec, inputBytes, outputBytes, productId,
-               vendorId: spec.vendorId === undefined ? VENDOR_ID : spec.vendorId,
-               productName: productId === 1 ? 'DIALPUCK' : 'VexoBOX', granted: !!spec.granted, unplugged: false,
+function plug(config, announce) {
+    const inputBytes = config.inputBytes || 60;
+    const outputBytes = config.outputBytes || 60;
+    const productId = config.productId === undefined ? 2 : config.productId;
+    const d = {index: devices.length, config, inputBytes, outputBytes, productId,
+               vendorId: config.vendorId === undefined ? VENDOR_ID : config.vendorId,
+               productName: productId === 1 ? 'DIALPUCK' : 'VexoBOX', granted: !!config.granted, unplugged: false,
                openedBy: new Set(), sent: []};
     d.unit = sim.ccall('simDoubleCreate', 'number', ['number', 'number', 'number', 'number', 'number', 'number', 'number'],
-        [productId, spec.unitMode || 0, spec.attachedType === undefined ? 3 : spec.attachedType, spec.escHardwareId >>> 0,
-         spec.escFirmwareVersion === undefined ? 0x0105 : spec.escFirmwareVersion, inputBytes, outputBytes]);
-    if (spec.fault) {
-        const f = spec.fault;
+        [productId, config.unitMode || 0, config.attachedType === undefined ? 3 : config.attachedType, config.escHardwareId >>> 0,
+         config.escFirmwareVersion === undefined ? 0x0105 : config.escFirmwareVersion, inputBytes, outputBytes]);
+    if (config.fault) {
+        const f = config.fault;
         sim.ccall('simDoubleFault', null, ['number', 'number', 'number', 'number', 'number'],
             [d.unit, f.kind, f.command, f.block === undefined ? 0xFFFFFFFF : f.block, f.errorCode || 0]);
     }
@@ -116,9 +116,8 @@ function transcript(d) {
     return rows;
 }
 
-// Each request names its double (from) and is answered to it alone.
+// Each request is answered on the port it came through (m.from).
 const OPERATIONS = {
-    hello: () => true,
     list: () => devices.map(described),
     grant: (m) => {
         const offered = devices.filter((d) => !d.unplugged && m.filters.some((f) => f.vendorId === d.vendorId &&
@@ -128,7 +127,7 @@ const OPERATIONS = {
     },
     open: (m, d) => {
         if (d.unplugged) throw failure('NotFoundError', 'Failed to open the device.');
-        if (d.spec.refuseOpen) throw failure('NotAllowedError', 'Failed to open the device.');
+        if (d.config.refuseOpen) throw failure('NotAllowedError', 'Failed to open the device.');
         d.openedBy.add(m.from);
     },
     close: (m, d) => { d.openedBy.delete(m.from); },
@@ -137,7 +136,7 @@ const OPERATIONS = {
         d.openedBy.clear();
     },
     send: (m, d) => send(d, m.from, m.reportId, m.data),
-    plug: (m) => plug(m.spec, true),
+    plug: (m) => plug(m.config, true),
     // dropPermission: the browser forgets the grant at the unplug, as Chromium may for a device
     // without a serial number.
     unplug: (m, d) => {
@@ -163,27 +162,28 @@ const OPERATIONS = {
 
 const started = createSimDouble().then((module) => { sim = module; });
 
-channel.onmessage = async (event) => {
-    const m = event.data;
-    if (!m || !m.op || !OPERATIONS[m.op]) return;
-    await started;
-    // A double says hello until it is answered; the first window's units are in place before that.
-    if (m.op === 'hello' && !configured) return;
-    const d = m.index === undefined ? null : devices[m.index];
-    if (m.index !== undefined && !d) return tell(m.from, {id: m.id, error: failure('NotFoundError', 'No such device.')});
-    try {
-        tell(m.from, {id: m.id, result: OPERATIONS[m.op](m, d)});
-    } catch (error) {
-        tell(m.from, {id: m.id, error: error.name ? error : failure('OperationError', String(error))});
-    }
-};
-
-// Each window's double sends its units through its own port, which holds them until this worker
-// has started, so that they are in place before any double is answered.
-self.onconnect = (event) => {
-    event.ports[0].onmessage = async (message) => {
+function serve(port) {
+    ports.add(port);
+    port.onmessage = async (event) => {
+        const m = {...event.data, from: port};
         await started;
-        if (!configured) for (const spec of message.data.units || []) plug(spec, false);
-        configured = true;
+        if (m.op === 'configure') {
+            if (!configured) for (const config of m.units || []) plug(config, false);
+            configured = true;
+            return;
+        }
+        // The port of a double in the window's page worker.
+        if (m.op === 'connect') return serve(event.ports[0]);
+        if (!OPERATIONS[m.op]) return;
+        const d = m.index === undefined ? null : devices[m.index];
+        if (m.index !== undefined && !d) return tell(port, {id: m.id, error: failure('NotFoundError', 'No such device.')});
+        try {
+            tell(port, {id: m.id, result: OPERATIONS[m.op](m, d)});
+        } catch (error) {
+            tell(port, {id: m.id, error: error.name ? error : failure('OperationError', String(error))});
+        }
     };
-};
+}
+
+// A window's double; its first message is its units.
+self.onconnect = (event) => serve(event.ports[0]);

@@ -34,7 +34,8 @@ const FAMILY_B = 0x0A064000;
 const FAULT = {FailWrite: 1, FailRead: 2, ErrorReply: 3, WrongState: 4, NeverAnswer: 5, LateAnswer: 6, Vanish: 7};
 const CMD = {info: 0x08, lock: 0x0B, data: 0x1B, erase: 0x1E, address: 0x1F, protect: 0x20};
 // The errno values of the page's core (WebAssembly's, not Linux's).
-const EIO = 29, ENODEV = 43, ETIMEDOUT = 73;
+// As quenlor shows them on Linux (web/linux_errno.h).
+const EIO = 5, ENODEV = 19, ETIMEDOUT = 110;
 const STEP_PAUSE_MS = 20, ERASE_REPLY_DELAY_MS = 1000, ERASE_SETTLE_MS = 4000, BLOCK_BYTES = 48;
 const WHOLE_UPDATE_MS = 90000;
 const STATE_MS = 15000;
@@ -102,7 +103,8 @@ async function waitForFrame(page) {
 }
 
 // The page's own sentences, from its one place for them.
-const PAGE_TEXTS = vm.runInNewContext(`${fs.readFileSync(path.join(ROOT, 'web', 'page', 'page_texts.js'), 'utf8')}\nPAGE_TEXTS`);
+const PAGE_TEXTS = vm.runInNewContext([path.join(ROOT, 'dist', 'web', 'page_constants.js'),
+    path.join(ROOT, 'web', 'page', 'page_texts.js')].map((file) => fs.readFileSync(file, 'utf8')).join('\n') + '\n({...PAGE_TEXTS, fillText})');
 const pageText = (key, language = 'en') => PAGE_TEXTS[language][key];
 const text = (page, selector) => page.$eval(selector, (e) => e.textContent);
 
@@ -634,6 +636,28 @@ test('a unit that sends reports of itself: only the newest 32 are kept', async (
     await sleep(POLL_MS * 4);
     expectEqual(await queued(), 32, 'reports queued');
 });
+
+// ---- Report lengths, counted within the unit's collection
+
+const unitCollection = (inputId, outputId, inputBytes = 60, outputBytes = 60) => ({usagePage: 0xFF00, usage: 1, children: [],
+    inputReports: [{reportId: inputId, items: [{reportSize: 8, reportCount: inputBytes - 1}]}],
+    outputReports: [{reportId: outputId, items: [{reportSize: 8, reportCount: outputBytes - 1}]}], featureReports: []});
+const REPORT_LAYOUTS = [
+    {label: 'a 63-byte report in another collection does not count', status: shown(40000),
+     collections: [unitCollection(2, 1), {usagePage: 0x0001, usage: 6, children: [], outputReports: [], featureReports: [],
+                                          inputReports: [{reportId: 3, items: [{reportSize: 8, reportCount: 63}]}]}]},
+    {label: 'reports without IDs are refused in words before anything is sent',
+     status: PAGE_TEXTS.fillText(pageText('reportsWithoutIds'), {requestId: 1, replyId: 2}), collections: [unitCollection(0, 0)]},
+];
+for (const r of REPORT_LAYOUTS) {
+    test(`report lengths: ${r.label}`, async ({open}) => {
+        const page = await open({units: [unitOf(60, {collections: r.collections})]});
+        await waitForStatus(page, r.status);
+        const sent = await page.evaluate(() => window.hidDouble.sent(0));
+        expectEqual(sent.filter((x) => x.length !== 59).length, 0, 'requests other than 59 bytes after the ID');
+        if (r.status !== shown(40000)) expectEqual(sent.length, 0, 'requests sent to a refused unit');
+    });
+}
 
 // ---- Stand-in images
 

@@ -3,7 +3,6 @@
 // the window tells it to look again after the chooser. ?sim=60, 140 or 90 runs against the
 // simulated unit built into the core instead of WebHID.
 'use strict';
-const SIM_MODELS = {60: 0x3C, 140: 0x8C, 90: 0x5A};
 
 const language = (navigator.language || '').toLowerCase().startsWith('de') ? 'de' : 'en';
 const texts = PAGE_TEXTS[language];
@@ -67,7 +66,7 @@ function showProgress(message) {
         progress.max = message.max;
         progress.value = message.value;
         const left = message.leftS === undefined ? '--:--' : `${Math.floor(message.leftS / 60)}:${twoDigits(message.leftS % 60)}`;
-        line.textContent = texts.progressLine.replace('%p', String(message.percent || 0)).replace('%t', left);
+        line.textContent = fillText(texts.progressLine, {percent: message.percent || 0, left});
     }
     progress.hidden = false;
     line.hidden = false;
@@ -148,7 +147,7 @@ function offerToForget(units) {
     list.replaceChildren(...units.map((unit, i) => {
         const button = document.createElement('button');
         button.type = 'button';
-        button.textContent = texts.forget.replace('%s', `${unit.name} ${i + 1}`);
+        button.textContent = fillText(texts.forget, {unit: `${unit.name} ${i + 1}`});
         button.addEventListener('click', () => {
             list.hidden = true;
             list.replaceChildren();
@@ -184,6 +183,12 @@ function onWorkerMessage(event) {
             showNotice(/Linux/.test(navigator.userAgent) && !/Android|CrOS/.test(navigator.userAgent)
                 ? `${texts.accessRefusedLinux}\n\n${message.udevHint}` : texts.accessRefused);
             break;
+        case 'reportsRefused': {
+            const key = 'reports' + message.layout[0].toUpperCase() + message.layout.slice(1);
+            const usagePage = '0x' + message.usagePage.toString(16).toUpperCase().padStart(4, '0');
+            setStatus(fillText(texts[key], {...message, usagePage}));
+            break;
+        }
         case 'unitInUse': setStatus(texts.unitInUse); break;
         case 'severalUnits': offerToForget(message.units); break;
         case 'removed': addToStatus(texts.replugged); break;

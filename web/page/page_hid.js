@@ -1,53 +1,59 @@
 // The page's devices, in its worker: the worker's own navigator.hid on behalf of the core's HID
 // port (web/hid_port_web.cpp reaches it as Module.webHid). It lists the granted units, opens,
 // writes, keeps the input reports with the reply ID from the moment a device is opened (so that
-// none is missed between a request and its reply) and watches the units go. Report lengths are
-// counted as the Windows HID parser counts them: the largest report of each kind, plus one byte for
-// the report ID when reports are numbered. The window loads this file only for the chooser's
-// filters.
+// none is missed between a request and its reply) and watches the units go. The core counts the
+// report lengths from the collections, which go to it in a compact form. The window loads this
+// file only for the chooser's filters.
 'use strict';
-const UNIT_VENDOR_ID = 0x2F1E;
-const UNIT_FILTERS = [{vendorId: UNIT_VENDOR_ID, productId: 1}, {vendorId: UNIT_VENDOR_ID, productId: 2}];
-const REPLY_REPORT_ID = 2;
-const REQUEST_REPORT_ID = 1;
-// HidOpenFailure in device/hid_port.h; TransferOutcome in web/hid_port_web.cpp.
-const OPEN_OK = 0, OPEN_NOT_FOUND = 1, OPEN_ACCESS_DENIED = 2, OPEN_BUSY = 3, OPEN_OTHER = 4;
-const TRANSFER_DONE = 0, TIMED_OUT = 1, DEVICE_GONE = 2, TRANSFER_FAILED = 3;
+// The unit's IDs, the report IDs and the outcome numbers come from page_constants.js.
+const UNIT_FILTERS = UNIT_PRODUCT_IDS.map((productId) => ({vendorId: UNIT_VENDOR_ID, productId}));
+const OPEN_OK = OPEN_OUTCOME.ok, OPEN_NOT_FOUND = OPEN_OUTCOME.notFound, OPEN_ACCESS_DENIED = OPEN_OUTCOME.accessDenied;
+const OPEN_BUSY = OPEN_OUTCOME.busy, OPEN_OTHER = OPEN_OUTCOME.other;
+const TRANSFER_DONE = TRANSFER_OUTCOME.done, TIMED_OUT = TRANSFER_OUTCOME.timedOut;
+const DEVICE_GONE = TRANSFER_OUTCOME.deviceGone, TRANSFER_FAILED = TRANSFER_OUTCOME.failed;
 // As many unread reports as the HID class driver keeps for a reader; the oldest go first.
 const QUEUED_REPORTS = 32;
 // One unit for every tab and window of the page's origin: held from the first open until the
 // link is closed.
 const UNIT_LOCK_NAME = 'quenlor-programming-unit';
 
-function reportBytes(reports) {
-    let largest = 0;
-    let numbered = false;
-    for (const report of reports || []) {
-        let bits = 0;
-        for (const item of report.items || []) bits += item.reportSize * item.reportCount;
-        largest = Math.max(largest, Math.ceil(bits / 8));
-        if (report.reportId !== 0) numbered = true;
-    }
-    return largest === 0 ? 0 : largest + (numbered ? 1 : 0);
-}
+// The kinds in the order of their numbers in the compact form.
+const REPORT_KINDS = ['inputReports', 'outputReports', 'featureReports'];
+const MAX_COMPACT_REPORTS = 0xFFFF, MAX_COMPACT_BITS = 0xFFFFFFFF;
 
-function collectReports(collections, kind, into) {
-    for (const collection of collections || []) {
-        into.push(...(collection[kind] || []));
-        collectReports(collection.children, kind, into);
+// The device's top-level collections in the form of device/hid_report_descriptor.h
+// (unitReportLengthsFromCollections): per collection its usage page, usage and reports, those of
+// its child collections with it; per report its kind, ID and bits.
+function compactCollections(device) {
+    const bytes = [];
+    const push16 = (value) => bytes.push(value & 0xFF, (value >> 8) & 0xFF);
+    for (const top of device.collections || []) {
+        const reports = [];
+        const gather = (collection) => {
+            REPORT_KINDS.forEach((kind, number) => {
+                for (const report of collection[kind] || []) {
+                    let bits = 0;
+                    for (const item of report.items || []) bits += item.reportSize * item.reportCount;
+                    reports.push([number, report.reportId, Math.min(bits, MAX_COMPACT_BITS)]);
+                }
+            });
+            for (const child of collection.children || []) gather(child);
+        };
+        gather(top);
+        const kept = reports.slice(0, MAX_COMPACT_REPORTS);
+        push16(top.usagePage);
+        push16(top.usage);
+        push16(kept.length);
+        for (const [kind, id, bits] of kept) {
+            bytes.push(kind, id & 0xFF);
+            for (let i = 0; i < 4; ++i) bytes.push(Math.floor(bits / 2 ** (8 * i)) & 0xFF);
+        }
     }
-    return into;
-}
-
-function reportLengths(device) {
-    return {
-        inputBytes: reportBytes(collectReports(device.collections, 'inputReports', [])),
-        outputBytes: reportBytes(collectReports(device.collections, 'outputReports', [])),
-    };
+    return new Uint8Array(bytes);
 }
 
 function isProgrammingUnit(device) {
-    return device.vendorId === UNIT_VENDOR_ID && (device.productId === 1 || device.productId === 2);
+    return device.vendorId === UNIT_VENDOR_ID && UNIT_PRODUCT_IDS.includes(device.productId);
 }
 
 function withTimeout(promise, timeoutMs, onTimeout) {
@@ -142,14 +148,19 @@ class UnitHid {
         }
         this.listed = devices.filter(isProgrammingUnit).map((device) => ({
             number: this.numberOf(device), vendorId: device.vendorId, productId: device.productId,
-            ...reportLengths(device),
+            collections: compactCollections(device),
         }));
         return this.listed.length;
     }
 
     field(index, field) {
         const d = this.listed[index];
-        return d ? [d.number, d.vendorId, d.productId, d.inputBytes, d.outputBytes][field] : 0;
+        return d ? [d.number, d.vendorId, d.productId][field] : 0;
+    }
+
+    collections(index) {
+        const d = this.listed[index];
+        return d ? d.collections : null;
     }
 
     openCount() { return this.queues.size; }

@@ -13,7 +13,7 @@ function cannotStart(cause) { post({type: 'cannotStart', cause}); }
 let loaded = false;
 try {
     // The page's own build of them (see page_offline.js).
-    importScripts(`page_hid.js${self.location.search}`, `quenlor.js${self.location.search}`);
+    importScripts(...['page_constants.js', 'page_hid.js', 'quenlor.js'].map((file) => `${file}${self.location.search}`));
     loaded = true;
 } catch (error) {
     cannotStart('parts');

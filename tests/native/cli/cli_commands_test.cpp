@@ -370,9 +370,24 @@ TEST(CliInfo, FailuresGiveCauseFixAndExitCode) {
              config.inputReportLength = 65;
              plugUnit(config);
          },
+         CLI_EXIT_NOTHING_TO_UPDATE,
+         "The programming unit's reports are longer than the update can use (output 60 bytes, input 65 bytes; the update "
+         "needs 52 to 60 bytes out and 8 to 60 bytes in): nothing was sent to it, and this unit cannot update the ESC."},
+        {"reports without IDs",
+         [] { simBusDevice(plugUnit(escOfModel(0))).reportLayout = ReportLayout::WithoutReportIds; },
+         CLI_EXIT_NOTHING_TO_UPDATE,
+         "The programming unit numbers none of its reports, but the update sends its requests as report 1 and reads the "
+         "replies from report 2: nothing was sent to it, and this unit cannot update the ESC."},
+        {"no collection of the unit's",
+         [] { simBusDevice(plugUnit(escOfModel(0))).reportLayout = ReportLayout::NoUnitCollection; },
+         CLI_EXIT_NOTHING_TO_UPDATE,
+         "The programming unit has no vendor collection (usage page 0xFF00) with report 1 or 2, which carry the update: "
+         "nothing was sent to it, and this unit cannot update the ESC."},
+        {"a malformed report descriptor",
+         [] { simBusDevice(plugUnit(escOfModel(0))).reportLayout = ReportLayout::Unreadable; },
          CLI_EXIT_IDENTIFY_FAILED,
-         "The programming unit did not answer its identification (result 0xffffffff, system error 0x00000000): reconnect "
-         "the unit and the ESC's battery and try again."},
+         "The programming unit's report descriptor could not be read or is malformed (system error 0x00000000): nothing "
+         "was sent to it; unplug the unit, plug it in again and try again."},
         {"the unit is unplugged during identification",
          [] {
              SimConfig config = escOfModel(0);

@@ -5,6 +5,7 @@
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
 #include "cli/cli_texts.h"
+#include "cli/embedded_images.h"
 #include "model/model_table.h"
 #include "model/stand_in_image.h"
 #include "update/update_messages.h"
@@ -218,6 +219,47 @@ TEST(CliUpdate, RefusesWhatItMustNotUpdateAndWhatWasNotConfirmed) {
             const std::vector<nlohmann::json> lines = jsonLines(run.out);
             ASSERT_EQ(lines.size(), 1u);
             EXPECT_EQ(lines[0], (nlohmann::json{{"event", "result"}, {"ok", false}, {"error", c.err}, {"exitCode", c.exitCode}}));
+        }
+    }
+}
+
+// The simulated bus behind a port that is not the simulated one's, as a system's HID library is.
+HidPort systemPort() {
+    HidPort port = SIM_HID_PORT;
+    port.name = "hidapi";
+    return port;
+}
+
+TEST(CliUpdate, StandInImagesReachOnlyTheSimulatedUnitUnlessAllowed) {
+    static const HidPort SYSTEM_PORT = systemPort();
+    struct Case {
+        const char* label;
+        const HidPort* port;
+        std::vector<std::string> args;
+        bool refused;  // in a build with stand-in images
+    };
+    const Case cases[] = {
+        {"a unit through the system's HID library", &SYSTEM_PORT, {"update", "--yes"}, true},
+        {"the same, as JSON", &SYSTEM_PORT, {"update", "--yes", "--json"}, true},
+        {"the same with --allow-stand-in", &SYSTEM_PORT, {"update", "--yes", "--allow-stand-in"}, false},
+        {"the simulated unit", &SIM_HID_PORT, {"update", "--yes"}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        plugUnit(escOfModel(0));
+        useHidPort(*c.port);
+        const CliRun run = runCli(c.args);
+        const bool refused = c.refused && EMBEDDED_IMAGES_ARE_STAND_INS;
+        EXPECT_EQ(run.exitCode, refused ? CLI_EXIT_NOTHING_TO_UPDATE : CLI_EXIT_DONE);
+        EXPECT_EQ(simBusUnit(0).transcript.empty(), refused) << "a refused unit is sent nothing";
+        EXPECT_EQ(simBusDevice(0).opens, refused ? 0u : 1u);
+        if (refused) {
+            EXPECT_EQ(run.err, std::string("quenlor: ") + ERROR_STAND_IN_IMAGES + "\n");
+        }
+        if (refused && c.args.back() == "--json") {
+            EXPECT_EQ(jsonLines(run.out).at(0), (nlohmann::json{{"event", "result"}, {"ok", false},
+                                                                  {"error", ERROR_STAND_IN_IMAGES},
+                                                                  {"exitCode", CLI_EXIT_NOTHING_TO_UPDATE}}));
         }
     }
 }

@@ -173,13 +173,26 @@ TEST_F(HidapiPort, ReportLengthsComeFromTheDescriptorAndEveryRequestHasExactlyTh
         std::int32_t result;
         std::uint32_t input;
         std::uint32_t output;
+        UnitReportLengths layout;
     };
+    // A top-level collection of its own before the unit's, with a 63-byte input report (ID 3).
+    std::vector<std::uint8_t> withOther63 = {0x06, 0x01, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x03, 0x75,
+                                             0x08, 0x95, 0x3F, 0x09, 0x01, 0x81, 0x02, 0xC0};
+    const std::vector<std::uint8_t> unit = unitReportDescriptor(60, 60);
+    withOther63.insert(withOther63.end(), unit.begin(), unit.end());
+    const UnitReportLengths unreadable{ReportLayout::Unreadable, 0, 0};
     const Case cases[] = {
-        {"the unit's 60 and 60", 60, 60, {}, false, RESULT_OK, 60, 60},
-        {"45 in, 33 out", 45, 33, {}, false, RESULT_OK, 45, 33},
-        {"a malformed descriptor", 60, 60, {0x06, 0x00, 0xFF, 0xA1, 0x01}, false, RESULT_NO_LINK, 0, 0},
-        {"a descriptor that cannot be read", 60, 60, {}, true, RESULT_NO_LINK, 0, 0},
-        {"reports longer than the link's buffers", 60, 60, unitReportDescriptor(64, 64), false, RESULT_NO_LINK, 0, 0},
+        {"the unit's 60 and 60", 60, 60, {}, false, RESULT_OK, 60, 60, {ReportLayout::Counted, 60, 60}},
+        {"45 in, 33 out", 45, 33, {}, false, RESULT_OK, 45, 33, {ReportLayout::Counted, 45, 33}},
+        {"a 63-byte report in another collection", 60, 60, withOther63, false, RESULT_OK, 60, 60,
+         {ReportLayout::Counted, 60, 60}},
+        {"a malformed descriptor", 60, 60, {0x06, 0x00, 0xFF, 0xA1, 0x01}, false, RESULT_NO_LINK, 0, 0, unreadable},
+        {"a descriptor that cannot be read", 60, 60, {}, true, RESULT_NO_LINK, 0, 0, unreadable},
+        {"reports longer than the link's buffers", 60, 60, unitReportDescriptor(64, 64), false, RESULT_NO_LINK, 0, 0,
+         {ReportLayout::Counted, 64, 64}},
+        {"reports without IDs", 60, 60,
+         {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75, 0x08, 0x95, 0x3B, 0x91, 0x02, 0x81, 0x02, 0xC0}, false,
+         RESULT_NO_LINK, 0, 0, {ReportLayout::WithoutReportIds, 0, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -195,6 +208,9 @@ TEST_F(HidapiPort, ReportLengthsComeFromTheDescriptorAndEveryRequestHasExactlyTh
         EXPECT_EQ(openDeviceLink(link), c.result);
         EXPECT_EQ(link.inputReportLength, c.input);
         EXPECT_EQ(link.outputReportLength, c.output);
+        EXPECT_EQ(link.reportLayout.layout, c.layout.layout);
+        EXPECT_EQ(link.reportLayout.inputBytes, c.layout.inputBytes);
+        EXPECT_EQ(link.reportLayout.outputBytes, c.layout.outputBytes);
         EXPECT_TRUE(isDeviceLinkOpen(link));  // a failed capability step leaves the link to its caller
         if (c.result != RESULT_OK) {
             EXPECT_TRUE(simBusUnit(0).transcript.empty());
@@ -372,8 +388,9 @@ TEST_F(HidapiPort, AnInvalidHandleFailsEveryCallWithEBadF) {
         {"attributes", [](std::uint16_t* x, std::uint16_t* y, std::uint8_t*) {
              return hidPortGetAttributes(INVALID_HANDLE_VALUE, x, y);
          }},
-        {"lengths", [](std::uint16_t* x, std::uint16_t* y, std::uint8_t*) {
-             return hidPortGetReportLengths(INVALID_HANDLE_VALUE, x, y);
+        {"lengths", [](std::uint16_t*, std::uint16_t*, std::uint8_t*) {
+             UnitReportLengths lengths{};
+             return hidPortGetReportLengths(INVALID_HANDLE_VALUE, &lengths);
          }},
         {"flush", [](std::uint16_t*, std::uint16_t*, std::uint8_t*) {
              return hidPortDiscardPendingInput(INVALID_HANDLE_VALUE);

@@ -125,7 +125,7 @@ TEST_F(Cli, WholeUpdateWritesTheImageExactly) {
     const RigBuild& build = rigBuild90();
     const int unit = rigPlug(rigCompatibleUnit(build));
     ConsoleRun run;
-    ASSERT_TRUE(runConsoleProgram(L"update --yes --json", WHOLE_UPDATE_MS, &run));
+    ASSERT_TRUE(runConsoleProgram(L"update --yes --json --allow-stand-in", WHOLE_UPDATE_MS, &run));
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_EQ(lastLine(run.out), "{\"event\":\"result\",\"firmware\":\"2.0\",\"model\":\"ZEPHANT 90 LV\",\"ok\":true}");
     EXPECT_EQ(run.out.rfind("{\"bytesSent\":0,\"event\":\"progress\",\"percent\":0,\"totalBytes\":97536}\n", 0), 0u);
@@ -142,7 +142,7 @@ TEST_F(Cli, FailedStepExitsWithEight) {
     device.config.fault = {SimFaultKind::ErrorReply, 0x1F /* set write address */, SIM_ANY_BLOCK, 0xAD0001};
     rigPlug(device);
     ConsoleRun run;
-    ASSERT_TRUE(runConsoleProgram(L"update --yes --json", QUICK_MS, &run));
+    ASSERT_TRUE(runConsoleProgram(L"update --yes --json --allow-stand-in", QUICK_MS, &run));
     EXPECT_EQ(run.exitCode, 8u);
     const std::string result = lastLine(run.out);
     EXPECT_NE(result.find("\"code\":\"0x00ad0001\""), std::string::npos) << result;

@@ -368,7 +368,7 @@ TEST_F(SessionEnd, QuenlorRefusesWithAHiddenWindowOfItsOwnWhileItWritesTheEsc) {
     GetTempPathW(MAX_PATH, folder);
     const std::wstring outPath = std::wstring(folder) + L"quenlor-session-out.txt";
     ConsoleProgram cli;
-    ASSERT_TRUE(startConsoleProgram(L"update --yes --json", outPath, &cli)) << "error " << GetLastError();
+    ASSERT_TRUE(startConsoleProgram(L"update --yes --json --allow-stand-in", outPath, &cli)) << "error " << GetLastError();
 
     ASSERT_TRUE(waitForRequest(unit, CMD_ERASE_FIRMWARE, STEP_TIMEOUT_MS));
     HWND window = waitSessionWindow(cli, STEP_TIMEOUT_MS);
