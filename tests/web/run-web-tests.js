@@ -368,7 +368,7 @@ test('unplugged in the middle of the transfer: the block fails, nothing claims s
     await waitForStatus(page, shown(40000));
     expectEqual(await leavingAsks(page), false, 'leaving asks before the update');
     await startUpdate(page);
-    await waitFor(page, 'a third of the image sent', () => document.getElementById('progress').value > 30000, null, 30000);
+    await waitFor(page, 'a third of the image sent', () => document.getElementById('progress').value > 30000, null, WHOLE_UPDATE_MS);
     expectEqual(await leavingAsks(page), true, 'leaving asks during the transfer');
     expectEqual(await updateEnabled(page), false, 'update enabled during the transfer');
     await page.evaluate(() => window.hidDouble.unplug(0));
@@ -690,7 +690,7 @@ test('during the update: the running status from the OK, the bar from the lock, 
         const p = document.getElementById('progress');
         return !p.hidden && !p.hasAttribute('value');
     });
-    await waitFor(page, 'a third of the image sent', () => document.getElementById('progress').value > 30000, null, 30000);
+    await waitFor(page, 'a third of the image sent', () => document.getElementById('progress').value > 30000, null, WHOLE_UPDATE_MS);
     expectTrue(/^\d+ % {2}\d+:\d\d left$/.test(await text(page, '#progress-text')), `the line: ${await text(page, '#progress-text')}`);
 });
 
