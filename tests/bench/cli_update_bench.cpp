@@ -50,8 +50,7 @@ bool stampedRead(HANDLE device, std::uint8_t* report, std::uint32_t length, std:
 }
 
 HidPort stampedSimPort() {
-    HidPort port = SIM_HID_PORT;
-    port.name = "stamped simulated unit";
+    HidPort port = SIM_HID_PORT;  // its name too: quenlor takes it for the simulated unit it is
     port.write = stampedWrite;
     port.read = stampedRead;
     return port;

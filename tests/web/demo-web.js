@@ -12,13 +12,15 @@ const ROOT = path.resolve(__dirname, '..', '..');
 const CHROMIUM = process.env.QUENLOR_CHROMIUM || '/usr/bin/chromium';
 const STATE_MS = 20000;
 const POLL_MS = 50;
+// The erase alone takes 5 s, and a third of the image as long again.
+const TRANSFER_MS = 60000;
 
 // Polled from here, not with the page's own timers (slowed while a page is hidden), and without
 // the page compiling code, which its Content-Security-Policy forbids.
-async function waitFor(page, predicate) {
-    const deadline = Date.now() + STATE_MS;
+async function waitFor(page, predicate, timeout = STATE_MS) {
+    const deadline = Date.now() + timeout;
     while (!(await page.evaluate(predicate))) {
-        if (Date.now() > deadline) throw new Error(`the page did not reach ${predicate} within ${STATE_MS} ms`);
+        if (Date.now() > deadline) throw new Error(`the page did not reach ${predicate} within ${timeout} ms`);
         await new Promise((resolve) => setTimeout(resolve, POLL_MS));
     }
 }
@@ -45,7 +47,7 @@ async function walkThrough(url) {
         await waitFor(page, () => document.getElementById('box').open);
         console.log(`asked: ${await page.$eval('#box-caption', (e) => e.textContent)}; answered OK`);
         await page.click('#box button[value="ok"]');
-        await waitFor(page, () => document.getElementById('progress').value > 30000);
+        await waitFor(page, () => document.getElementById('progress').value > 30000, TRANSFER_MS);
         const progress = await page.$eval('#progress', (p) => `${p.value} of ${p.max} bytes`);
         console.log(`transfer: ${progress} sent`);
         await page.screenshot({path: path.join(ROOT, 'docs', 'web-progress.png')});

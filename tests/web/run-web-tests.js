@@ -371,7 +371,7 @@ test('unplugged in the middle of the transfer: the block fails, nothing claims s
     await waitForStatus(page, shown(40000));
     expectEqual(await leavingAsks(page), false, 'leaving asks before the update');
     await startUpdate(page);
-    await waitFor(page, 'a third of the image sent', () => document.getElementById('progress').value > 30000, null, 30000);
+    await waitFor(page, 'a third of the image sent', () => document.getElementById('progress').value > 30000, null, WHOLE_UPDATE_MS);
     expectEqual(await leavingAsks(page), true, 'leaving asks during the transfer');
     expectEqual(await updateEnabled(page), false, 'update enabled during the transfer');
     await page.evaluate(() => window.hidDouble.unplug(0));
@@ -457,7 +457,9 @@ test('whole update while another tab is in front: the pauses keep their length',
     // long and the whole update half an hour; the worker's keep their 20 ms. (A single pause may
     // still stretch when the machine is busy, so the median and the whole are held, not the longest.)
     expectTrue(course.median < 30, `the median pause after a block: ${course.median.toFixed(2)} ms`);
-    expectTrue(course.ratio < 1.5, `the update took ${course.ratio.toFixed(3)} times its floor (median ${course.median.toFixed(2)} ms)`);
+    // The page's own time from the double's stamps: the double's messages to its units are not the page's.
+    const own = await page.evaluate(() => window.hidDouble.ownTime(0, 'behind another tab'));
+    expectTrue(own.error === '' && own.ownRatio < 1.5, `the page's own time: ${own.error || own.line}`);
 }, {long: true});
 
 // ---- Tabs, several units, and units coming and going around the boxes
@@ -691,7 +693,7 @@ test('during the update: the running status from the OK, the bar from the lock, 
         const p = document.getElementById('progress');
         return !p.hidden && !p.hasAttribute('value');
     });
-    await waitFor(page, 'a third of the image sent', () => document.getElementById('progress').value > 30000, null, 30000);
+    await waitFor(page, 'a third of the image sent', () => document.getElementById('progress').value > 30000, null, WHOLE_UPDATE_MS);
     expectTrue(/^\d+ % {2}\d+:\d\d left$/.test(await text(page, '#progress-text')), `the line: ${await text(page, '#progress-text')}`);
 });
 
