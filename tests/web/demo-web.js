@@ -1,7 +1,8 @@
 // ./demo web: serves dist/web/ on 127.0.0.1 and opens it with ?sim=60, the simulated unit built into
-// the page. With a display, Chromium opens it for a person and the page is served until Ctrl+C;
-// without one, a headless walk-through prints what it saw and takes the README's two pictures
-// (docs/web-ready.png, ready to update; docs/web-progress.png, during the transfer).
+// the page, and says how to install it as an app. With a display, Chromium opens it for a person
+// and the page is served until Ctrl+C; without one, a headless walk-through prints what it saw and
+// takes the README's two pictures (docs/web-ready.png, ready to update; docs/web-progress.png,
+// during the transfer).
 'use strict';
 const path = require('path');
 const {spawn} = require('child_process');
@@ -60,6 +61,9 @@ async function main() {
     const server = await startServer(path.join(ROOT, 'dist', 'web'), null, Number(process.env.QUENLOR_WEB_PORT || 0));
     const url = `http://127.0.0.1:${server.address().port}/?sim=60`;
     console.log(`serving dist/web/ at ${url}`);
+    console.log('To install it as an app, open that address in Chrome or Edge and choose Install in the address bar.');
+    console.log('Opened once, the page works whole without a network, the simulated unit of ?sim= included;');
+    console.log('QUENLOR_WEB_PORT=<port> ./demo web keeps the same address from one demo to the next.');
     if (process.env.DISPLAY) {
         const browser = spawn(CHROMIUM, [`--app=${url}`], {stdio: 'ignore'});
         browser.on('exit', () => server.close());

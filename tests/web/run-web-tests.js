@@ -50,8 +50,10 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // hid: 'double' (in the window and the worker), 'none' (neither), 'windowOnly' (a worker without
 // WebHID) or 'real' (the browser's own); wakeLockMs: a wake lock double granting after that long;
-// countProgress: window.progressValues records each position the worker tells the window.
-async function preparePage(page, base, {units = [], hid = 'double', cookies = {}, wakeLockMs, countProgress} = {}) {
+// countProgress: window.progressValues records each position the worker tells the window;
+// beforeLoad: a function run in the page before its scripts.
+async function preparePage(page, base, {units = [], hid = 'double', cookies = {}, wakeLockMs, countProgress,
+                                        beforeLoad = null} = {}) {
     page.errors = page.errors || [];
     page.on('pageerror', (error) => page.errors.push(error.message));
     const workerHid = {double: 'double', none: 'none', windowOnly: 'none', real: 'real'}[hid];
@@ -77,6 +79,7 @@ async function preparePage(page, base, {units = [], hid = 'double', cookies = {}
             };
         });
     }
+    if (beforeLoad) await page.evaluateOnNewDocument(beforeLoad);
 }
 
 // address: another address than the page's own with query.
@@ -628,7 +631,7 @@ test('a unit that sends reports of itself: only the newest 32 are kept', async (
     const page = await open({units: [unitOf(60)]});
     await waitForStatus(page, shown(40000));
     await page.evaluate(() => window.hidDouble.flood(0, 100));
-    const worker = page.workers().find((w) => w.url().endsWith('/worker.js'));
+    const worker = page.workers().find((w) => new URL(w.url()).pathname.endsWith('/worker.js'));
     const queued = () => worker.evaluate(() => [...(typeof hid === 'undefined' ? webHid : hid).queues.values()][0].length);
     const deadline = Date.now() + STATE_MS;
     while ((await queued()) < 32 && Date.now() < deadline) await sleep(POLL_MS);
@@ -693,6 +696,9 @@ test('during the update: the running status from the OK, the bar from the lock, 
     await waitFor(page, 'a third of the image sent', () => document.getElementById('progress').value > 30000, null, WHOLE_UPDATE_MS);
     expectTrue(/^\d+ % {2}\d+:\d\d left$/.test(await text(page, '#progress-text')), `the line: ${await text(page, '#progress-text')}`);
 });
+
+require('./offline_cases.js').addOfflineCases(test, {PAGE_DIR, TEST_DIRS, STATE_MS, WHOLE_UPDATE_MS, shown, unitOf, waitFor,
+    waitForStatus, startUpdate, wholeUpdate, expectEqual});
 
 // ---- Running
 
@@ -774,6 +780,9 @@ async function main() {
     const track = (page) => (pages.push(page), page);
     const tools = {
         open: async (options) => track(await openPage(browsers.en, base, options)),
+        // The offline cases serve the page themselves, each from an origin of its own.
+        openAt: async (pageBase, options) => track(await openPage(browsers.en, pageBase, options)),
+        browser: browsers.en,
         // The page again in another tab of the same browser context, with the same units.
         openTab: async (first) => {
             const page = await first.browserContext().newPage();

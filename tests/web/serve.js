@@ -3,19 +3,21 @@
 // only, test folders under /test/. Nothing else is served.
 //   node serve.js <page folder> [<test folder>] [port]   prints the address it listens on
 // With test folders, a browser context steers what it gets through cookies: worker-hid=double (the
-// default: worker.js starts with the navigator.hid double), none (a worker without WebHID) or real;
-// missing=<file> answers 404 for that file of the page. /test/frame?src=<address> is a page that
-// frames the address.
+// default: worker.js starts with the navigator.hid double), none (a worker without WebHID) or real
+// (the page's own worker.js, and only then its service worker); missing=<file> answers 404 for that
+// file of the page. /test/frame?src=<address> is a page that frames the address.
 'use strict';
 const http = require('http');
 const fs = require('fs');
 const path = require('path');
 
 const TYPES = {'.html': 'text/html; charset=utf-8', '.js': 'text/javascript; charset=utf-8', '.css': 'text/css',
-               '.wasm': 'application/wasm', '.bin': 'application/octet-stream'};
+               '.wasm': 'application/wasm', '.bin': 'application/octet-stream', '.png': 'image/png',
+               '.webmanifest': 'application/manifest+json'};
 // What the page and its worker need of a server: their own scripts and WebAssembly, no frame of any site.
 const SECURITY_HEADERS = {
-    'Content-Security-Policy': "default-src 'self'; script-src 'self' 'wasm-unsafe-eval'; object-src 'none'; " +
+    'Content-Security-Policy': "default-src 'self'; script-src 'self' 'wasm-unsafe-eval'; worker-src 'self'; " +
+        "manifest-src 'self'; object-src 'none'; " +
         "base-uri 'none'; form-action 'none'; frame-ancestors 'none'",
     'X-Content-Type-Options': 'nosniff',
 };
@@ -24,6 +26,9 @@ const WORKER_HID = {
     none: "Object.defineProperty(WorkerNavigator.prototype, 'hid', {get: () => undefined});\n",
     real: '',
 };
+
+// worker.js as served with the cookie worker-hid=<kind>.
+const withWorkerHid = (source, kind) => source.replace("'use strict';\n", `'use strict';\n${WORKER_HID[kind]}`);
 
 function cookiesOf(request) {
     const cookies = {};
@@ -76,18 +81,25 @@ function startServer(pageRoot, testRoot, port, {securityHeaders = true} = {}) {
         if (testRoots.length > 0 && relative.startsWith('/test/')) {
             return serveFile(fileIn(testRoots, relative.slice(6)), headers, response);
         }
+        // A test can take the page's files off the network (the connection breaks) or swap them.
+        if (server.pageOffline) {
+            server.refused.push(relative);
+            return request.socket.destroy();
+        }
         if (relative === '/') relative = '/index.html';
         const cookies = testRoots.length > 0 ? cookiesOf(request) : {};
         if (cookies.missing && relative === `/${cookies.missing}`) return response.writeHead(404).end();
-        const injected = testRoots.length > 0 && relative === '/worker.js';
-        const prefix = injected ? WORKER_HID[cookies['worker-hid'] || 'double'] || '' : '';
-        const edit = prefix ? (source) => source.replace("'use strict';\n", `'use strict';\n${prefix}`) : null;
-        serveFile(fileIn([pageRoot], relative.slice(1)), headers, response, edit);
+        const workerHid = testRoots.length > 0 ? cookies['worker-hid'] || 'double' : 'real';
+        // The service worker keeps only a build's own files, each checked: none while worker.js is changed.
+        if (WORKER_HID[workerHid] && relative === '/service_worker.js') return response.writeHead(404).end();
+        const edit = relative === '/worker.js' && WORKER_HID[workerHid] ? (source) => withWorkerHid(source, workerHid) : null;
+        serveFile(fileIn([server.pageRoot], relative.slice(1)), headers, response, edit);
     });
+    Object.assign(server, {pageRoot, pageOffline: false, refused: []});
     return new Promise((resolve) => server.listen(port || 0, '127.0.0.1', () => resolve(server)));
 }
 
-module.exports = {startServer, SECURITY_HEADERS};
+module.exports = {startServer, SECURITY_HEADERS, withWorkerHid};
 
 if (require.main === module) {
     const [pageRoot, testRoot, port] = process.argv.slice(2);

@@ -177,7 +177,7 @@ function onWorkerMessage(event) {
             keepScreenAwake(message.on);
             showProgress({state: message.on ? 'lock' : 'end'});
             break;
-        case 'busy': page.busy = message.on; refreshUpdateButton(); break;
+        case 'busy': page.busy = message.on; refreshUpdateButton(); offlineUpdateRunning(message.on); break;
         case 'ask': ask(message); break;
         case 'openRefused':
             showNotice(/Linux/.test(navigator.userAgent) && !/Android|CrOS/.test(navigator.userAgent)
@@ -225,7 +225,7 @@ document.addEventListener('visibilitychange', () => {
 // start: {simModelIdByte, standInAllowed, labelsOnly}; false when the worker cannot be made.
 function startWorker(start) {
     try {
-        page.worker = new Worker('worker.js');
+        page.worker = new Worker(`worker.js${PAGE_BUILD_QUERY}`);
     } catch (error) {
         cannotStart(location.protocol === 'file:' ? 'fromFile' : 'parts');
         return false;
@@ -261,6 +261,7 @@ function main() {
         setStatus(texts.framed);
         return;
     }
+    startOffline(texts);
     byId('update').addEventListener('click', () => {
         if (page.updateAllowed && !page.busy && !page.standInBlocked) page.worker.postMessage({type: 'update'});
     });

@@ -46,6 +46,7 @@ const PAGE_TEXTS = {
             '{requestId} or {replyId}, which carry the update. Nothing was sent to it; this unit cannot update the ESC.',
         reportsUnreadable: 'The description of the programming unit\'s reports could not be read or is malformed. ' +
             'Nothing was sent to it; unplug the unit, plug it in again and try again.',
+        newVersion: 'A new version of this page is ready: it is used from the next time the page is loaded.',
     },
     de: {
         title: 'TESSALUX ZEPHANT FW Updater',
@@ -96,6 +97,7 @@ const PAGE_TEXTS = {
         reportsUnreadable: 'Die Beschreibung der HID-Reports des Programmiergeräts ließ sich nicht lesen oder ist ' +
             'fehlerhaft. Es wurde nichts an das Gerät gesendet; ziehen Sie das Programmiergerät ab, stecken Sie es ' +
             'wieder ein und versuchen Sie es erneut.',
+        newVersion: 'Eine neue Version dieser Seite ist bereit: sie wird ab dem nächsten Laden der Seite verwendet.',
     },
 };
 

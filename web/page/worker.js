@@ -12,7 +12,8 @@ function cannotStart(cause) { post({type: 'cannotStart', cause}); }
 
 let loaded = false;
 try {
-    importScripts('page_constants.js', 'page_hid.js', 'quenlor.js');
+    // The page's own build of them (see page_offline.js).
+    importScripts(...['page_constants.js', 'page_hid.js', 'quenlor.js'].map((file) => `${file}${self.location.search}`));
     loaded = true;
 } catch (error) {
     cannotStart('parts');
@@ -123,6 +124,7 @@ async function start(message) {
     }
     try {
         core = await createQuenlor({
+            locateFile: (file, prefix) => `${prefix}${file}${self.location.search}`,
             webHid: hid,
             post: fromCore,
             ask: (buttons, caption, text, sentence) => new Promise((resolve) => {

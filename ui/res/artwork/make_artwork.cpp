@@ -1,9 +1,12 @@
 // Build-machine tool: draws the program's logo (bitmap 121) and icon (icon group 123) and writes
-// them in the formats the resource script embeds. Integer arithmetic only, so every build draws
-// the same bytes.
+// them in the formats the resource script embeds, and the page's icons as PAM images (RGBA, which
+// web/make_png.js turns into PNG). Integer arithmetic only, so every build draws the same bytes.
 //   make_artwork <logo.bmp> <app.ico>
+//   make_artwork --page-icon <size> any|maskable <icon.pam>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -188,6 +191,46 @@ bool insideBolt(std::int64_t x, std::int64_t y) {
     return inside;
 }
 
+struct Rgba {
+    std::uint8_t r, g, b, a;
+};
+
+// A launcher cuts a maskable icon to its own shape and keeps only the middle circle of 80 % of
+// the side for sure: the square fills the whole icon, and the bolt shrinks to three quarters.
+constexpr std::int64_t MASKABLE_BOLT_NUMERATOR = 4;
+constexpr std::int64_t MASKABLE_BOLT_DENOMINATOR = 3;
+
+// One pixel of the icon (y counted from the top), its colour not premultiplied by its alpha.
+Rgba iconPixel(int size, int x, int y, bool maskable) {
+    int squareHits = 0;
+    int boltHits = 0;
+    for (int sy = 0; sy < SAMPLES; ++sy) {
+        for (int sx = 0; sx < SAMPLES; ++sx) {
+            const std::int64_t ux = (std::int64_t{x} * SAMPLES * 2 + sx * 2 + 1) * UNIT / (std::int64_t{size} * SAMPLES * 2);
+            const std::int64_t uy = (std::int64_t{y} * SAMPLES * 2 + sy * 2 + 1) * UNIT / (std::int64_t{size} * SAMPLES * 2);
+            if (maskable) {
+                ++squareHits;
+                const std::int64_t half = UNIT / 2;
+                if (insideBolt(half + (ux - half) * MASKABLE_BOLT_NUMERATOR / MASKABLE_BOLT_DENOMINATOR,
+                               half + (uy - half) * MASKABLE_BOLT_NUMERATOR / MASKABLE_BOLT_DENOMINATOR)) {
+                    ++boltHits;
+                }
+                continue;
+            }
+            if (!insideRoundedSquare(ux, uy)) continue;
+            ++squareHits;
+            if (insideBolt(ux, uy)) ++boltHits;
+        }
+    }
+    const int squareOnly = squareHits - boltHits;
+    auto mix = [&](std::uint8_t square, std::uint8_t bolt) {
+        return squareHits == 0 ? std::uint8_t{0}
+                               : static_cast<std::uint8_t>((square * squareOnly + bolt * boltHits) / squareHits);
+    };
+    return {mix(SQUARE_COLOUR.r, BOLT_COLOUR.r), mix(SQUARE_COLOUR.g, BOLT_COLOUR.g), mix(SQUARE_COLOUR.b, BOLT_COLOUR.b),
+            static_cast<std::uint8_t>(squareHits * 255 / (SAMPLES * SAMPLES))};
+}
+
 // BGRA, bottom row first, with the AND mask after the colour rows, as an icon image stores them.
 Bytes encodeIconImage(int size) {
     Bytes colour;
@@ -196,27 +239,12 @@ Bytes encodeIconImage(int size) {
     for (int y = size - 1; y >= 0; --y) {
         std::vector<std::uint8_t> maskRow(maskRowBytes, 0);
         for (int x = 0; x < size; ++x) {
-            int squareHits = 0;
-            int boltHits = 0;
-            for (int sy = 0; sy < SAMPLES; ++sy) {
-                for (int sx = 0; sx < SAMPLES; ++sx) {
-                    const std::int64_t ux = (std::int64_t{x} * SAMPLES * 2 + sx * 2 + 1) * UNIT / (std::int64_t{size} * SAMPLES * 2);
-                    const std::int64_t uy = (std::int64_t{y} * SAMPLES * 2 + sy * 2 + 1) * UNIT / (std::int64_t{size} * SAMPLES * 2);
-                    if (!insideRoundedSquare(ux, uy)) continue;
-                    ++squareHits;
-                    if (insideBolt(ux, uy)) ++boltHits;
-                }
-            }
-            const int squareOnly = squareHits - boltHits;
-            auto mix = [&](std::uint8_t square, std::uint8_t bolt) {
-                return squareHits == 0 ? std::uint8_t{0}
-                                       : static_cast<std::uint8_t>((square * squareOnly + bolt * boltHits) / squareHits);
-            };
-            colour.push_back(mix(SQUARE_COLOUR.b, BOLT_COLOUR.b));
-            colour.push_back(mix(SQUARE_COLOUR.g, BOLT_COLOUR.g));
-            colour.push_back(mix(SQUARE_COLOUR.r, BOLT_COLOUR.r));
-            colour.push_back(static_cast<std::uint8_t>(squareHits * 255 / (SAMPLES * SAMPLES)));
-            if (squareHits == 0) maskRow[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+            const Rgba pixel = iconPixel(size, x, y, false);
+            colour.push_back(pixel.b);
+            colour.push_back(pixel.g);
+            colour.push_back(pixel.r);
+            colour.push_back(pixel.a);
+            if (pixel.a == 0) maskRow[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
         }
         mask.insert(mask.end(), maskRow.begin(), maskRow.end());
     }
@@ -226,6 +254,21 @@ Bytes encodeIconImage(int size) {
     image.insert(image.end(), colour.begin(), colour.end());
     image.insert(image.end(), mask.begin(), mask.end());
     return image;
+}
+
+// A PAM image (RGBA, top row first): the simplest file that keeps the alpha channel.
+Bytes encodePageIcon(int size, bool maskable) {
+    char header[128];
+    const int headerBytes = std::snprintf(header, sizeof header,
+        "P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", size, size);
+    Bytes out(header, header + headerBytes);
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const Rgba pixel = iconPixel(size, x, y, maskable);
+            out.insert(out.end(), {pixel.r, pixel.g, pixel.b, pixel.a});
+        }
+    }
+    return out;
 }
 
 Bytes encodeIcon() {
@@ -261,9 +304,25 @@ bool writeFile(const char* path, const Bytes& bytes) {
 
 }  // namespace
 
+constexpr int PAGE_ICON_MAX_SIZE = 1024;
+
 int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--page-icon") == 0) {
+        const int size = std::atoi(argv[2]);
+        const bool maskable = std::strcmp(argv[3], "maskable") == 0;
+        if (size < 1 || size > PAGE_ICON_MAX_SIZE || (!maskable && std::strcmp(argv[3], "any") != 0)) {
+            std::fprintf(stderr, "make_artwork: --page-icon takes a size of 1 to %d and any or maskable\n", PAGE_ICON_MAX_SIZE);
+            return 1;
+        }
+        if (!writeFile(argv[4], encodePageIcon(size, maskable))) {
+            std::fprintf(stderr, "make_artwork: cannot write %s\n", argv[4]);
+            return 1;
+        }
+        return 0;
+    }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: make_artwork <logo.bmp> <app.ico>\n");
+        std::fprintf(stderr, "usage: make_artwork <logo.bmp> <app.ico>\n"
+                             "       make_artwork --page-icon <size> any|maskable <icon.pam>\n");
         return 1;
     }
     if (!writeFile(argv[1], encodeBitmap(drawLogo())) || !writeFile(argv[2], encodeIcon())) {
